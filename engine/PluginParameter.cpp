@@ -1,0 +1,245 @@
+#include "PluginParameter.h"
+
+#include <cmath>
+
+namespace
+{
+    juce::String idFromName (const juce::String& name)
+    {
+        return name.removeCharacters (" ").toLowerCase();
+    }
+
+    const juce::StringArray& toggleTexts()
+    {
+        static const juce::StringArray texts { "False", "True" };
+        return texts;
+    }
+}
+
+//==============================================================================
+PluginParametersManager::PluginParametersManager (juce::AudioProcessor& processor)
+    : valueTreeState (processor, nullptr)
+{
+}
+
+//==============================================================================
+PluginParameter::PluginParameter (PluginParametersManager& owner, RemapFunction remap)
+    : manager (owner),
+      remapFunction (std::move (remap))
+{
+}
+
+PluginParameter::~PluginParameter() = default;
+
+void PluginParameter::registerParameter (const juce::String& name,
+                                         const juce::String& controlType,
+                                         const juce::StringArray* choiceTexts,
+                                         const juce::String& label,
+                                         juce::NormalisableRange<float> range,
+                                         float defaultValue,
+                                         std::function<juce::String (float, int)> valueToText,
+                                         std::function<float (const juce::String&)> textToValue)
+{
+    paramID = idFromName (name);
+
+    manager.parameterTypes.add (controlType);
+    manager.parameterTypeById.insert_or_assign (paramID, controlType);
+
+    if (choiceTexts != nullptr)
+        manager.comboBoxItemLists.add (*choiceTexts);
+
+    auto attributes = juce::AudioProcessorValueTreeStateParameterAttributes()
+                          .withLabel (label)
+                          .withStringFromValueFunction (std::move (valueToText))
+                          .withValueFromStringFunction (std::move (textToValue))
+                          .withMeta (false)
+                          .withAutomatable (true)
+                          .withDiscrete (false)
+                          .withCategory (juce::AudioProcessorParameter::genericParameter)
+                          .withBoolean (false);
+
+    manager.valueTreeState.createAndAddParameter (
+        std::make_unique<juce::AudioProcessorValueTreeState::Parameter> (juce::ParameterID { paramID, 1 },
+                                                                         name,
+                                                                         range,
+                                                                         defaultValue,
+                                                                         attributes));
+
+    manager.valueTreeState.addParameterListener (paramID, this);
+
+    // The ramp length is still 0, so this sets current value and target alike.
+    parameterChanged (paramID, defaultValue);
+    pickUpLatestTarget();
+}
+
+void PluginParameter::parameterChanged (const juce::String&, float newValue)
+{
+    const auto v = remapFunction ? remapFunction (newValue) : newValue;
+
+    // A host or a hand-edited state can deliver NaN or infinity; the audio path
+    // never sees such a value, the previous target stays.
+    if (! std::isfinite (v))
+        return;
+
+    latestTarget.store (v, std::memory_order_release);
+}
+
+void PluginParameter::pickUpLatestTarget() noexcept
+{
+    // The base ignores a value equal to its target, so an unchanged target
+    // neither restarts nor shortens a running ramp.
+    juce::LinearSmoothedValue<float>::setTargetValue (latestTarget.load (std::memory_order_acquire));
+}
+
+float PluginParameter::getNextValue() noexcept
+{
+    pickUpLatestTarget();
+    return juce::LinearSmoothedValue<float>::getNextValue();
+}
+
+float PluginParameter::getCurrentValue() noexcept
+{
+    pickUpLatestTarget();
+    return juce::LinearSmoothedValue<float>::getCurrentValue();
+}
+
+void PluginParameter::reset (double sampleRate, double rampLengthInSeconds) noexcept
+{
+    pickUpLatestTarget();
+    juce::LinearSmoothedValue<float>::reset (sampleRate, rampLengthInSeconds);
+}
+
+int PluginParameter::getRampCountdown() noexcept
+{
+    pickUpLatestTarget();
+    return countdown;
+}
+
+//==============================================================================
+PluginParameterSlider::PluginParameterSlider (PluginParametersManager& owner,
+                                              const juce::String& name,
+                                              const juce::String& label,
+                                              float minimum,
+                                              float maximum,
+                                              float defaultValue,
+                                              RemapFunction remap)
+    : PluginParameter (owner, std::move (remap)),
+      minimumValue (minimum),
+      maximumValue (maximum),
+      defaultSliderValue (defaultValue)
+{
+    registerParameter (name,
+                       "Slider",
+                       nullptr,
+                       label,
+                       juce::NormalisableRange<float> (minimumValue, maximumValue, 0.0f, 1.0f, false),
+                       defaultSliderValue,
+                       [] (float value, int) { return valueToText (value); },
+                       [] (const juce::String& text) { return textToValue (text); });
+}
+
+PluginParameterSlider::~PluginParameterSlider() = default;
+
+juce::String PluginParameterSlider::valueToText (float value)
+{
+    if (! std::isfinite (value))
+        return juce::String (value);
+
+    const auto magnitude = std::abs ((double) value);
+    const auto n = (juce::int64) std::floor (magnitude * 100.0 + 0.5);
+    const auto whole = n / 100;
+    const auto tenths = (n / 10) % 10;
+    const auto hundredths = n % 10;
+
+    juce::String text (value < 0.0f ? "-" : "");
+    text << juce::String (whole) << "." << juce::String (tenths);
+
+    if (hundredths != 0)
+        text << juce::String (hundredths);
+
+    return text;
+}
+
+float PluginParameterSlider::textToValue (const juce::String& text)
+{
+    auto characters = text.getCharPointer();
+    const auto value = (float) juce::CharacterFunctions::readDoubleValue (characters);
+
+    // "nan" reads as NaN, which the framework's range would pass straight through;
+    // treat it like text that holds no number. Infinities clamp to the range ends.
+    return std::isnan (value) ? 0.0f : value;
+}
+
+//==============================================================================
+PluginParameterLinSlider::PluginParameterLinSlider (PluginParametersManager& owner,
+                                                    const juce::String& name,
+                                                    const juce::String& label,
+                                                    float minimum,
+                                                    float maximum,
+                                                    float defaultValue,
+                                                    RemapFunction remap)
+    : PluginParameterSlider (owner, name, label, minimum, maximum, defaultValue, std::move (remap))
+{
+}
+
+PluginParameterLinSlider::~PluginParameterLinSlider() = default;
+
+//==============================================================================
+juce::String PluginParameterComboBox::choiceToText (const juce::StringArray& choices, float value)
+{
+    if (! std::isfinite (value))
+        return {};
+
+    const auto index = (int) value;
+    return juce::isPositiveAndBelow (index, choices.size()) ? choices[index] : juce::String();
+}
+
+float PluginParameterComboBox::textToChoice (const juce::StringArray& choices, const juce::String& text)
+{
+    for (int i = 0; i < choices.size(); ++i)
+        if (choices[i] == text)
+            return (float) i;
+
+    return -1.0f;
+}
+
+PluginParameterComboBox::PluginParameterComboBox (PluginParametersManager& owner,
+                                                  const juce::String& name,
+                                                  juce::StringArray itemList,
+                                                  int defaultIndex,
+                                                  RemapFunction remap)
+    : PluginParameter (owner, std::move (remap)),
+      items (std::move (itemList)),
+      defaultChoice (defaultIndex)
+{
+    registerParameter (name,
+                       "ComboBox",
+                       &items,
+                       {},
+                       juce::NormalisableRange<float> (0.0f, (float) (items.size() - 1), 1.0f, 1.0f, false),
+                       (float) defaultChoice,
+                       [choices = items] (float value, int) { return choiceToText (choices, value); },
+                       [choices = items] (const juce::String& text) { return textToChoice (choices, text); });
+}
+
+PluginParameterComboBox::~PluginParameterComboBox() = default;
+
+//==============================================================================
+PluginParameterToggle::PluginParameterToggle (PluginParametersManager& owner,
+                                              const juce::String& name,
+                                              bool defaultState,
+                                              RemapFunction remap)
+    : PluginParameter (owner, std::move (remap)),
+      defaultToggleState (defaultState)
+{
+    registerParameter (name,
+                       "ToggleButton",
+                       nullptr,
+                       {},
+                       juce::NormalisableRange<float> (0.0f, 1.0f, 1.0f, 1.0f, false),
+                       defaultToggleState ? 1.0f : 0.0f,
+                       [choices = toggleTexts()] (float value, int) { return PluginParameterComboBox::choiceToText (choices, value); },
+                       [choices = toggleTexts()] (const juce::String& text) { return PluginParameterComboBox::textToChoice (choices, text); });
+}
+
+PluginParameterToggle::~PluginParameterToggle() = default;

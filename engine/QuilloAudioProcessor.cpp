@@ -1,0 +1,249 @@
+#include "QuilloAudioProcessor.h"
+#include "StateBlob.h"
+#include "TremoloKernel.h"
+
+#include <cmath>
+#include <thread>
+
+//==============================================================================
+QuilloAudioProcessor::QuilloAudioProcessor()
+    : juce::AudioProcessor (BusesProperties()
+                                .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                                .withOutput ("Output", juce::AudioChannelSet::stereo(), true))
+{
+    for (int group = 0; group < 2; ++group)
+    {
+        publishedRate[group].store (tremoloStates[group].rate, std::memory_order_relaxed);
+        publishedDepth[group].store (tremoloStates[group].depth, std::memory_order_relaxed);
+        publishedWaveform[group].store (tremoloStates[group].waveform, std::memory_order_relaxed);
+    }
+
+    parametersManager.valueTreeState.state = juce::ValueTree (juce::Identifier (getName().removeCharacters ("- ")));
+}
+
+QuilloAudioProcessor::~QuilloAudioProcessor() = default;
+
+//==============================================================================
+const juce::String QuilloAudioProcessor::getName() const               { return "Quillo"; }
+void QuilloAudioProcessor::releaseResources()                          {}
+double QuilloAudioProcessor::getTailLengthSeconds() const              { return 0.0; }
+bool QuilloAudioProcessor::acceptsMidi() const                         { return false; }
+bool QuilloAudioProcessor::producesMidi() const                        { return false; }
+bool QuilloAudioProcessor::isMidiEffect() const                        { return false; }
+int QuilloAudioProcessor::getNumPrograms()                             { return 1; }
+int QuilloAudioProcessor::getCurrentProgram()                          { return 0; }
+void QuilloAudioProcessor::setCurrentProgram (int)                     {}
+const juce::String QuilloAudioProcessor::getProgramName (int)          { return {}; }
+void QuilloAudioProcessor::changeProgramName (int, const juce::String&) {}
+
+bool QuilloAudioProcessor::hasEditor() const                           { return true; }
+
+bool QuilloAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto mainOutput = layouts.getMainOutputChannelSet();
+
+    if (mainOutput != juce::AudioChannelSet::mono() && mainOutput != juce::AudioChannelSet::stereo())
+        return false;
+
+    return layouts.getMainInputChannelSet() == mainOutput;
+}
+
+//==============================================================================
+void QuilloAudioProcessor::prepareToPlay (double sampleRate, int)
+{
+    // A ramp of one millisecond's worth of smoothing steps; the steps are taken
+    // per block read, not per sample.
+    depthParameter.reset (sampleRate, 0.001);
+    rateParameter.reset (sampleRate, 0.001);
+
+    inverseSampleRate = sampleRate > 0.0 ? (float) (1.0 / sampleRate) : 0.0f;
+}
+
+QuilloAudioProcessor::TremoloState QuilloAudioProcessor::updateTremoloState (juce::AudioPlayHead* hostPlayHead)
+{
+    const auto depth = depthParameter.getNextValue();
+    auto rate = rateParameter.getNextValue();
+    const auto waveform = (Waveform) (int) waveformParameter.getTargetValue();
+
+    if (hostPlayHead != nullptr && syncParameter.getTargetValue() != 0.0f)
+    {
+        // Without a position or a usable tempo the free "Rate" applies and the
+        // LFOs keep their own phase.
+        if (const auto position = hostPlayHead->getPosition())
+        {
+            const auto bpm = position->getBpm();
+
+            if (bpm.hasValue() && std::isfinite (*bpm) && *bpm >= 0.0)
+            {
+                static constexpr double divisors[] { 240.0, 120.0, 60.0, 30.0, 15.0, 7.5 };
+                const auto figure = (int) figureParameter.getTargetValue();
+
+                if (juce::isPositiveAndBelow (figure, (int) std::size (divisors)))
+                    rate = (float) (*bpm / divisors[figure]);
+
+                const auto timeInSamples = position->getTimeInSamples();
+
+                if (position->getIsPlaying() && timeInSamples.hasValue())
+                {
+                    const auto phase = std::fmod ((float) *timeInSamples * (inverseSampleRate * rate), 1.0f);
+
+                    if (std::isfinite (phase))
+                        lfoPhase[0] = lfoPhase[1] = phase;
+                }
+            }
+        }
+    }
+
+    return { rate, depth, waveform };
+}
+
+float QuilloAudioProcessor::lfo (float phase, Waveform waveform)
+{
+    const auto limit = limitParameter.getNextValue();
+
+    if (waveform == Square || waveform == Saw)
+        return tremolo::shapeValue (phase, waveform, limit, smoothingParameter.getNextValue());
+
+    return tremolo::shapeValue (phase, waveform, limit, 0.0f);
+}
+
+float QuilloAudioProcessor::lfoShape (float phase, Waveform waveform, float limit, float smoothing) noexcept
+{
+    return tremolo::shapeValue (phase, waveform, limit, smoothing);
+}
+
+//==============================================================================
+void QuilloAudioProcessor::publishTremoloStates() noexcept
+{
+    const auto sequence = publishedSequence.load (std::memory_order_relaxed);
+    publishedSequence.store (sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence (std::memory_order_release);
+
+    for (int group = 0; group < 2; ++group)
+    {
+        publishedRate[group].store (tremoloStates[group].rate, std::memory_order_relaxed);
+        publishedDepth[group].store (tremoloStates[group].depth, std::memory_order_relaxed);
+        publishedWaveform[group].store (tremoloStates[group].waveform, std::memory_order_relaxed);
+    }
+
+    publishedSequence.store (sequence + 2, std::memory_order_release);
+}
+
+std::array<QuilloAudioProcessor::TremoloState, 2> QuilloAudioProcessor::getPublishedTremoloStates() const noexcept
+{
+    std::array<TremoloState, 2> states {};
+
+    for (;;)
+    {
+        const auto before = publishedSequence.load (std::memory_order_acquire);
+
+        if ((before & 1u) == 0)
+        {
+            for (int group = 0; group < 2; ++group)
+                states[(size_t) group] = { publishedRate[group].load (std::memory_order_relaxed),
+                                           publishedDepth[group].load (std::memory_order_relaxed),
+                                           (Waveform) publishedWaveform[group].load (std::memory_order_relaxed) };
+
+            std::atomic_thread_fence (std::memory_order_acquire);
+
+            if (publishedSequence.load (std::memory_order_relaxed) == before)
+                return states;
+        }
+
+        // The audio thread is publishing right now; that takes a few nanoseconds.
+        std::this_thread::yield();
+    }
+}
+
+//==============================================================================
+void QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
+                                          int group, float offset, float dry, float wet, float limit, float smoothing,
+                                          float& phaseAfterGroup) noexcept
+{
+    auto start = lfoPhase[group] + offset;
+
+    if (start >= 1.0f) start -= 1.0f;
+    if (start < 0.0f)  start += 1.0f;
+
+    // Every channel of the group restarts from the same phase, so they share one gain curve.
+    const auto& state = tremoloStates[group];
+    const auto increment = state.rate * inverseSampleRate;
+    const auto numSamples = buffer.getNumSamples();
+
+    tremolo::modulate (buffer.getArrayOfWritePointers(), firstChannel, numInputChannels, numSamples,
+                       start, increment, state.depth, (int) state.waveform, limit, smoothing, dry, wet);
+
+    phaseAfterGroup = tremolo::phaseAfter (start, increment, numSamples);
+}
+
+void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const juce::ScopedNoDenormals noDenormals;
+
+    const auto ins = juce::jmin (getTotalNumInputChannels(), buffer.getNumChannels());
+    const auto outs = juce::jmin (getTotalNumOutputChannels(), buffer.getNumChannels());
+    const auto numSamples = buffer.getNumSamples();
+
+    auto* hostPlayHead = getPlayHead();
+    tremoloStates[0] = updateTremoloState (hostPlayHead);
+    tremoloStates[1] = updateTremoloState (hostPlayHead);
+    publishTremoloStates();
+
+    const auto dry  = dryParameter.getNextValue();
+    const auto wet  = wetParameter.getNextValue();
+    const auto offL = offsetLParameter.getNextValue();
+    const auto offR = offsetRParameter.getNextValue();
+
+    // "Limit" and "Smoothing" never ramp, so one read stands for every sample.
+    const auto limit = limitParameter.getNextValue();
+    const auto smoothing = smoothingParameter.getNextValue();
+
+    if (ins > 0)
+    {
+        float leftPhase = 0.0f;
+        modulateGroup (buffer, 0, ins, 0, offL, dry, wet, limit, smoothing, leftPhase);
+        lfoPhase[0] = leftPhase - offL;
+
+        // With one input channel the right LFO follows on from the left one.
+        float rightPhase = leftPhase;
+
+        if (ins > 1)
+            modulateGroup (buffer, 1, ins, 1, offR, dry, wet, limit, smoothing, rightPhase);
+
+        lfoPhase[1] = rightPhase - offR;
+    }
+
+    for (int c = ins; c < outs; ++c)
+        buffer.clear (c, 0, numSamples);
+}
+
+//==============================================================================
+juce::AudioProcessorEditor* QuilloAudioProcessor::createEditor()
+{
+    return new juce::GenericAudioProcessorEditor (*this);
+}
+
+//==============================================================================
+void QuilloAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    // copyState() brings the tree up to date first, so a change made just
+    // before the window closes is not lost.
+    const auto state = parametersManager.valueTreeState.copyState();
+
+    if (const auto xml = state.createXml())
+        stateblob::write (*xml, destData);
+}
+
+void QuilloAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    auto& tree = parametersManager.valueTreeState;
+
+    if (auto xml = stateblob::read (data, sizeInBytes, tree.state.getType().toString()))
+        tree.replaceState (juce::ValueTree::fromXml (*xml));
+}
+
+//==============================================================================
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new QuilloAudioProcessor();
+}

@@ -1,0 +1,192 @@
+#include "StateBlob.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace stateblob
+{
+namespace
+{
+    bool isValidUtf8 (const unsigned char* text, size_t numBytes)
+    {
+        size_t i = 0;
+
+        while (i < numBytes)
+        {
+            const auto c = text[i];
+
+            if (c < 0x80) { ++i; continue; }
+
+            int extra = 0;
+            juce::uint32 codePoint = 0;
+
+            if      ((c & 0xe0) == 0xc0) { extra = 1; codePoint = c & 0x1fu; }
+            else if ((c & 0xf0) == 0xe0) { extra = 2; codePoint = c & 0x0fu; }
+            else if ((c & 0xf8) == 0xf0) { extra = 3; codePoint = c & 0x07u; }
+            else return false;
+
+            if (i + (size_t) extra >= numBytes)
+                return false;
+
+            for (int k = 1; k <= extra; ++k)
+            {
+                const auto follower = text[i + (size_t) k];
+
+                if ((follower & 0xc0) != 0x80)
+                    return false;
+
+                codePoint = (codePoint << 6) | (follower & 0x3fu);
+            }
+
+            static constexpr juce::uint32 smallest[] { 0, 0x80, 0x800, 0x10000 };
+
+            if (codePoint < smallest[extra] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+                return false;
+
+            i += (size_t) extra + 1;
+        }
+
+        return true;
+    }
+
+    /** A "value" that is not a finite number is dropped, so that parameter
+        returns to its default instead of carrying NaN or infinity. */
+    void dropNonFiniteValues (juce::XmlElement& root)
+    {
+        for (auto* child : root.getChildIterator())
+        {
+            if (! child->hasAttribute ("value"))
+                continue;
+
+            const auto text = child->getStringAttribute ("value");
+            auto characters = text.getCharPointer();
+            characters.incrementToEndOfWhitespace();
+
+            if (! std::isfinite (juce::CharacterFunctions::readDoubleValue (characters)))
+                child->removeAttribute ("value");
+        }
+    }
+}
+
+bool isSafeXmlText (const char* text, size_t numBytes)
+{
+    if (numBytes > maxTextBytes || ! isValidUtf8 (reinterpret_cast<const unsigned char*> (text), numBytes))
+        return false;
+
+    int depth = 0;
+    size_t i = 0;
+
+    while (i < numBytes)
+    {
+        if (text[i] != '<') { ++i; continue; }
+
+        if (i + 1 >= numBytes)
+            return false;
+
+        const auto next = text[i + 1];
+
+        if (next == '?' || next == '!')
+            return false;
+
+        if (next == '/')
+        {
+            if (--depth < 0)
+                return false;
+
+            while (i < numBytes && text[i] != '>')
+                ++i;
+
+            continue;
+        }
+
+        // An opening tag: skip to its end, stepping over quoted attribute values.
+        ++i;
+        char quote = 0;
+        char previous = 0;
+
+        while (i < numBytes)
+        {
+            const auto c = text[i];
+
+            if (quote != 0)
+            {
+                if (c == quote)
+                    quote = 0;
+            }
+            else if (c == '"' || c == '\'')
+            {
+                quote = c;
+            }
+            else if (c == '>' || c == '<')
+            {
+                break;
+            }
+
+            previous = c;
+            ++i;
+        }
+
+        if (i >= numBytes || text[i] != '>')
+            return false;
+
+        if (previous != '/' && ++depth > maxDepth)
+            return false;
+
+        ++i;
+    }
+
+    return true;
+}
+
+void write (const juce::XmlElement& element, juce::MemoryBlock& destination)
+{
+    destination.reset();
+
+    {
+        juce::MemoryOutputStream out (destination, false);
+        out.writeInt ((int) magic);
+        out.writeInt (0);
+        element.writeTo (out, juce::XmlElement::TextFormat().singleLine().withoutHeader());
+        out.writeByte (0);
+    }
+
+    const auto length = (juce::uint32) destination.getSize() - 9;
+    auto* header = static_cast<juce::uint8*> (destination.getData()) + 4;
+
+    for (int k = 0; k < 4; ++k)
+        header[k] = (juce::uint8) (length >> (8 * k));
+}
+
+std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes, const juce::String& expectedTag)
+{
+    if (data == nullptr || sizeInBytes < 9)
+        return {};
+
+    const auto* bytes = static_cast<const juce::uint8*> (data);
+
+    if (juce::ByteOrder::littleEndianInt (bytes) != magic)
+        return {};
+
+    const auto length = (juce::int32) juce::ByteOrder::littleEndianInt (bytes + 4);
+
+    if (length <= 0)
+        return {};
+
+    const auto* text = reinterpret_cast<const char*> (bytes + 8);
+    auto numBytes = (size_t) juce::jmin ((juce::int64) length, (juce::int64) sizeInBytes - 8);
+
+    if (const auto* zero = static_cast<const char*> (std::memchr (text, 0, numBytes)))
+        numBytes = (size_t) (zero - text);
+
+    if (! isSafeXmlText (text, numBytes))
+        return {};
+
+    auto root = juce::XmlDocument::parse (juce::String::fromUTF8 (text, (int) numBytes));
+
+    if (root == nullptr || ! root->getTagName().equalsIgnoreCase (expectedTag))
+        return {};
+
+    dropNonFiniteValues (*root);
+    return root;
+}
+}

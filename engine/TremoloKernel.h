@@ -1,0 +1,186 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <algorithm>
+#include <cmath>
+
+/** The tremolo's arithmetic, apart from the processor so that the block path
+    and the LFO display share one definition of every shape. */
+namespace tremolo
+{
+    enum Shape : int { sine = 0, square = 1, saw = 2, triangle = 3 };
+
+    /** Cubic smoothstep (3 - 2t) t^2, evaluated in the order t*t, 3 - (t+t), product. */
+    inline float smoothstep (float t) noexcept
+    {
+        const auto squared = t * t;
+        const auto factor = 3.0f - (t + t);
+        return factor * squared;
+    }
+
+    /** One LFO value, with the exact single-precision arithmetic of the shape
+        definitions. Phases of 0 or more give a value between 0 and 1. */
+    inline float shapeValue (float phase, int shape, float limit, float smoothing) noexcept
+    {
+        switch (shape)
+        {
+            case sine:
+                return 0.5f * std::sin ((float) (6.283185307179586 * (double) phase)) + 0.5f;
+
+            case square:
+            {
+                const auto x = std::fmod (phase, 1.0f);
+                const auto s = smoothing;
+
+                if (x < limit - s)   return 1.0f;
+                if (x < limit)       return 1.0f - smoothstep ((x - (limit - s)) / s);
+                if (x < 1.0f - s)    return 0.0f;
+                return smoothstep ((x - (1.0f - s)) / s);
+            }
+
+            case saw:
+            {
+                const auto x = std::fmod (phase, 1.0f);
+                const auto s = smoothing;
+
+                if (x < 0.5f - s)    return x + 0.5f;
+                if (x < 0.5f)        return 1.0f - smoothstep ((x - (0.5f - s)) / s);
+                return x - 0.5f;
+            }
+
+            case triangle:
+            {
+                const auto x = std::fmod (phase, 1.0f);
+
+                if (x < 0.25f)       return (x + x) + 0.5f;
+                if (x < 0.75f)       return (float) (1.0 - 2.0 * ((double) x - 0.25));
+                return (x - 0.75f) * 2.0f;
+            }
+
+            default:
+                return 0.0f;
+        }
+    }
+
+    //==============================================================================
+    // The block path: phases in closed form per chunk (no error accumulates along
+    // the block), shapes evaluated without branches so the compiler vectorises them.
+
+    static constexpr int chunkSize = 64;
+
+    /** sin (2 pi x) for x in [0, 1): folded to [-1/4, 1/4] cycles, odd polynomial. */
+    inline float fastSineCycle (float x) noexcept
+    {
+        const auto t = x - 0.5f;                 // sin (2 pi x) = -sin (2 pi t)
+        const auto a = std::abs (t);
+        const auto folded = std::copysign (std::min (a, 0.5f - a), t);
+        const auto y = 6.2831853f * folded;      // |y| <= pi / 2
+        const auto y2 = y * y;
+
+        const auto p = y * (1.0f + y2 * (-1.6666667e-1f + y2 * (8.3333337e-3f + y2 * (-1.9841270e-4f
+                              + y2 * (2.7557319e-6f + y2 * -2.5052108e-8f)))));
+        return -p;
+    }
+
+    template <int shape>
+    inline void fillGains (float* gains, int count, float base, float increment,
+                           float limit, float smoothing, float depth) noexcept
+    {
+        const auto inverseSmoothing = shape == square || shape == saw ? 1.0f / smoothing : 0.0f;
+        const auto floorGain = 1.0f - depth;
+
+        for (int i = 0; i < count; ++i)
+        {
+            const auto phase = base + (float) i * increment;
+            const auto x = phase - (float) (int) phase;
+            float v;
+
+            if constexpr (shape == sine)
+            {
+                v = 0.5f * fastSineCycle (x) + 0.5f;
+            }
+            else if constexpr (shape == square)
+            {
+                const auto falling = 1.0f - smoothstep (std::clamp ((x - (limit - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
+                const auto rising  = smoothstep (std::clamp ((x - (1.0f - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
+                v = x < limit - smoothing ? 1.0f
+                  : x < limit             ? falling
+                  : x < 1.0f - smoothing  ? 0.0f
+                                          : rising;
+            }
+            else if constexpr (shape == saw)
+            {
+                const auto falling = 1.0f - smoothstep (std::clamp ((x - (0.5f - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
+                v = x < 0.5f - smoothing ? x + 0.5f
+                  : x < 0.5f             ? falling
+                                         : x - 0.5f;
+            }
+            else
+            {
+                v = x < 0.25f ? (x + x) + 0.5f
+                  : x < 0.75f ? 1.0f - 2.0f * (x - 0.25f)
+                              : (x - 0.75f) * 2.0f;
+            }
+
+            gains[i] = v * depth + floorGain;
+        }
+    }
+
+    /** The phase increment reduced to [0, 1): the LFO is periodic, and a small
+        increment keeps the per-chunk phases in range of an int truncation. */
+    inline double reducedIncrement (float increment) noexcept
+    {
+        const auto inc = (double) increment;
+        return inc - std::floor (inc);
+    }
+
+    /** Phase after numSamples steps from start, wrapped into [0, 1). */
+    inline float phaseAfter (float start, float increment, int numSamples) noexcept
+    {
+        if (numSamples <= 0)
+            return start;
+
+        const auto p = (double) start + (double) numSamples * reducedIncrement (increment);
+        auto result = (float) (p - std::floor (p));
+        return result >= 1.0f ? result - 1.0f : result;
+    }
+
+    /** Modulates channels first, first + 2, ... below numChannels in place: each
+        sample x becomes x * dry + ((v * depth + (1 - depth)) * x) * wet. */
+    inline void modulate (float* const* channelData, int firstChannel, int numChannels, int numSamples,
+                          float startPhase, float increment, float depth, int shape,
+                          float limit, float smoothing, float dry, float wet) noexcept
+    {
+        alignas (16) float gains[chunkSize];
+        const auto inc = reducedIncrement (increment);
+        const auto incF = (float) inc;
+
+        for (int chunkStart = 0; chunkStart < numSamples; chunkStart += chunkSize)
+        {
+            const auto count = std::min (chunkSize, numSamples - chunkStart);
+            const auto p = (double) startPhase + (double) chunkStart * inc;
+            const auto base = (float) (p - std::floor (p));
+
+            switch (shape)
+            {
+                case sine:     fillGains<sine>     (gains, count, base, incF, limit, smoothing, depth); break;
+                case square:   fillGains<square>   (gains, count, base, incF, limit, smoothing, depth); break;
+                case saw:      fillGains<saw>      (gains, count, base, incF, limit, smoothing, depth); break;
+                case triangle: fillGains<triangle> (gains, count, base, incF, limit, smoothing, depth); break;
+                default:       std::fill (gains, gains + count, 1.0f - depth); break;
+            }
+
+            for (int c = firstChannel; c < numChannels; c += 2)
+            {
+                auto* samples = channelData[c] + chunkStart;
+
+                for (int i = 0; i < count; ++i)
+                {
+                    const auto x = samples[i];
+                    samples[i] = x * dry + (gains[i] * x) * wet;
+                }
+            }
+        }
+    }
+}
