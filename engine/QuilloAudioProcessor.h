@@ -67,7 +67,7 @@ public:
 
     //==============================================================================
     /** One group's LFO settings for the coming block; may re-phase both LFOs. */
-    TremoloState updateTremoloState (juce::AudioPlayHead* playHead);
+    TremoloState updateTremoloState (juce::AudioPlayHead* hostPlayHead);
 
     /** The LFO value (0 to 1) at a phase of 0 or more; steps "Limit" and, for
         Square and Saw, "Smoothing". Audio thread. */
