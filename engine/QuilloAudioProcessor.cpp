@@ -2,7 +2,10 @@
 #include "StateBlob.h"
 #include "TremoloKernel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <vector>
 #include <thread>
 
 //==============================================================================
@@ -156,15 +159,29 @@ std::array<QuilloAudioProcessor::TremoloState, 2> QuilloAudioProcessor::getPubli
 }
 
 //==============================================================================
-void QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
-                                          int group, float offset, float dry, float wet, float limit, float smoothing,
-                                          float& phaseAfterGroup) noexcept
+double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
 {
+    if (lfoPhase[group] == storedPhase[group])
+    {
+        auto start = carriedPhase[group] + (double) offset;
+
+        if (start >= 1.0) start -= 1.0;
+        if (start < 0.0)  start += 1.0;
+
+        return start;
+    }
+
     auto start = lfoPhase[group] + offset;
 
     if (start >= 1.0f) start -= 1.0f;
     if (start < 0.0f)  start += 1.0f;
 
+    return (double) start;
+}
+
+double QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
+                                            int group, double start, float dry, float wet, float limit, float smoothing) noexcept
+{
     // Every channel of the group restarts from the same phase, so they share one gain curve.
     const auto& state = tremoloStates[group];
     const auto increment = state.rate * inverseSampleRate;
@@ -173,7 +190,14 @@ void QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int 
     tremolo::modulate (buffer.getArrayOfWritePointers(), firstChannel, numInputChannels, numSamples,
                        start, increment, state.depth, (int) state.waveform, limit, smoothing, dry, wet);
 
-    phaseAfterGroup = tremolo::phaseAfter (start, increment, numSamples);
+    return tremolo::phaseAfter (start, increment, numSamples);
+}
+
+void QuilloAudioProcessor::storePhase (int group, double endPhase, float offset) noexcept
+{
+    lfoPhase[group] = (float) endPhase - offset;
+    storedPhase[group] = lfoPhase[group];
+    carriedPhase[group] = endPhase - (double) offset;
 }
 
 void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
@@ -200,17 +224,13 @@ void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
 
     if (ins > 0)
     {
-        float leftPhase = 0.0f;
-        modulateGroup (buffer, 0, ins, 0, offL, dry, wet, limit, smoothing, leftPhase);
-        lfoPhase[0] = leftPhase - offL;
+        const auto leftEnd = modulateGroup (buffer, 0, ins, 0, startPhase (0, offL), dry, wet, limit, smoothing);
 
         // With one input channel the right LFO follows on from the left one.
-        float rightPhase = leftPhase;
-
-        if (ins > 1)
-            modulateGroup (buffer, 1, ins, 1, offR, dry, wet, limit, smoothing, rightPhase);
-
-        lfoPhase[1] = rightPhase - offR;
+        const auto rightEnd = ins > 1 ? modulateGroup (buffer, 1, ins, 1, startPhase (1, offR), dry, wet, limit, smoothing)
+                                      : leftEnd;
+        storePhase (0, leftEnd, offL);
+        storePhase (1, rightEnd, offR);
     }
 
     for (int c = ins; c < outs; ++c)
@@ -224,22 +244,90 @@ juce::AudioProcessorEditor* QuilloAudioProcessor::createEditor()
 }
 
 //==============================================================================
+namespace
+{
+    /** A number as the state has always written it: up to 20 significant digits, no trailing zeros. */
+    juce::String stateNumber (double value)
+    {
+        char text[48];
+        std::snprintf (text, sizeof (text), "%.20g", value);
+        return text;
+    }
+}
+
 void QuilloAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     // copyState() brings the tree up to date first, so a change made just
     // before the window closes is not lost.
     const auto state = parametersManager.valueTreeState.copyState();
+    juce::XmlElement root (state.getType().toString());
 
-    if (const auto xml = state.createXml())
-        stateblob::write (*xml, destData);
+    // Parameters in the order they were created, then whatever else the tree holds.
+    std::vector<bool> written ((size_t) state.getNumChildren(), false);
+
+    auto writeChild = [&] (int index)
+    {
+        const auto child = state.getChild (index);
+        auto* element = root.createNewChildElement (child.getType().toString());
+
+        for (int i = 0; i < child.getNumProperties(); ++i)
+        {
+            const auto name = child.getPropertyName (i);
+            const auto& value = child.getProperty (name);
+            element->setAttribute (name, value.isDouble() || value.isInt() || value.isInt64() ? stateNumber ((double) value)
+                                                                                           : value.toString());
+        }
+
+        for (const auto& grandChild : child)
+            if (auto xml = grandChild.createXml())
+                element->addChildElement (xml.release());
+
+        written[(size_t) index] = true;
+    };
+
+    for (auto* parameter : getParameters())
+        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
+            for (int i = 0; i < state.getNumChildren(); ++i)
+                if (! written[(size_t) i] && state.getChild (i).getProperty ("id").toString() == withId->paramID)
+                {
+                    writeChild (i);
+                    break;
+                }
+
+    for (int i = 0; i < state.getNumChildren(); ++i)
+        if (! written[(size_t) i])
+            writeChild (i);
+
+    stateblob::write (root, destData);
 }
 
 void QuilloAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
     auto& tree = parametersManager.valueTreeState;
+    auto xml = stateblob::read (data, sizeInBytes, tree.state.getType().toString());
 
-    if (auto xml = stateblob::read (data, sizeInBytes, tree.state.getType().toString()))
-        tree.replaceState (juce::ValueTree::fromXml (*xml));
+    if (xml == nullptr)
+        return;
+
+    // A parameter that the state does not mention returns to its default: an
+    // element without a value gives it one.
+    for (auto* parameter : getParameters())
+    {
+        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
+        {
+            const auto hasChild = std::any_of (xml->getChildIterator().begin(), xml->getChildIterator().end(),
+                                               [&] (const juce::XmlElement* child)
+                                               {
+                                                   return child->hasTagName ("PARAM")
+                                                       && child->getStringAttribute ("id") == withId->paramID;
+                                               });
+
+            if (! hasChild)
+                xml->createNewChildElement ("PARAM")->setAttribute ("id", withId->paramID);
+        }
+    }
+
+    tree.replaceState (juce::ValueTree::fromXml (*xml));
 }
 
 //==============================================================================

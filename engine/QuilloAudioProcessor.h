@@ -104,9 +104,17 @@ public:
 
 private:
     void publishTremoloStates() noexcept;
-    void modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
-                        int group, float offset, float dry, float wet, float limit, float smoothing,
-                        float& phaseAfterGroup) noexcept;
+    double startPhase (int group, float offset) const noexcept;
+    double modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
+                          int group, double start, float dry, float wet, float limit, float smoothing) noexcept;
+    void storePhase (int group, double endPhase, float offset) noexcept;
+
+    // lfoPhase is a float, and storing "end minus offset" then adding the offset
+    // back at the next block rounds every time: at small block sizes that drifts
+    // audibly. So each group also carries its phase in double, used for as long
+    // as lfoPhase still holds the value stored last (tempo sync may re-phase it).
+    double carriedPhase[2] { 0.0, 0.0 };
+    float storedPhase[2] { 0.0f, 0.0f };
 
     // Seqlock-style hand-over of tremoloStates to the message thread: the audio
     // thread never waits, a reader retries while a block is being published.

@@ -136,20 +136,19 @@ namespace tremolo
     }
 
     /** Phase after numSamples steps from start, wrapped into [0, 1). */
-    inline float phaseAfter (float start, float increment, int numSamples) noexcept
+    inline double phaseAfter (double start, float increment, int numSamples) noexcept
     {
         if (numSamples <= 0)
             return start;
 
-        const auto p = (double) start + (double) numSamples * reducedIncrement (increment);
-        auto result = (float) (p - std::floor (p));
-        return result >= 1.0f ? result - 1.0f : result;
+        const auto p = start + (double) numSamples * reducedIncrement (increment);
+        return p - std::floor (p);
     }
 
     /** Modulates channels first, first + 2, ... below numChannels in place: each
         sample x becomes x * dry + ((v * depth + (1 - depth)) * x) * wet. */
     inline void modulate (float* const* channelData, int firstChannel, int numChannels, int numSamples,
-                          float startPhase, float increment, float depth, int shape,
+                          double startPhase, float increment, float depth, int shape,
                           float limit, float smoothing, float dry, float wet) noexcept
     {
         alignas (16) float gains[chunkSize];
@@ -159,7 +158,7 @@ namespace tremolo
         for (int chunkStart = 0; chunkStart < numSamples; chunkStart += chunkSize)
         {
             const auto count = std::min (chunkSize, numSamples - chunkStart);
-            const auto p = (double) startPhase + (double) chunkStart * inc;
+            const auto p = startPhase + (double) chunkStart * inc;
             const auto base = (float) (p - std::floor (p));
 
             switch (shape)
