@@ -83,6 +83,12 @@ namespace tremolo
         return -p;
     }
 
+    inline float unitClamp (float t) noexcept
+    {
+        const auto above = t > 0.0f ? t : 0.0f;
+        return above < 1.0f ? above : 1.0f;
+    }
+
     template <int shape>
     inline void fillGains (float* gains, int count, float base, float increment,
                            float limit, float smoothing, float depth) noexcept
@@ -102,25 +108,24 @@ namespace tremolo
             }
             else if constexpr (shape == square)
             {
-                const auto falling = 1.0f - smoothstep (std::clamp ((x - (limit - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
-                const auto rising  = smoothstep (std::clamp ((x - (1.0f - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
-                v = x < limit - smoothing ? 1.0f
-                  : x < limit             ? falling
-                  : x < 1.0f - smoothing  ? 0.0f
-                                          : rising;
+                // Every candidate is computed and one is selected, so the loop has no branch.
+                const auto falling = 1.0f - smoothstep (unitClamp ((x - (limit - smoothing)) * inverseSmoothing));
+                const auto rising  = smoothstep (unitClamp ((x - (1.0f - smoothing)) * inverseSmoothing));
+                const auto low     = x < 1.0f - smoothing ? 0.0f : rising;
+                const auto edge    = x < limit ? falling : low;
+                v = x < limit - smoothing ? 1.0f : edge;
             }
             else if constexpr (shape == saw)
             {
-                const auto falling = 1.0f - smoothstep (std::clamp ((x - (0.5f - smoothing)) * inverseSmoothing, 0.0f, 1.0f));
-                v = x < 0.5f - smoothing ? x + 0.5f
-                  : x < 0.5f             ? falling
-                                         : x - 0.5f;
+                const auto falling = 1.0f - smoothstep (unitClamp ((x - (0.5f - smoothing)) * inverseSmoothing));
+                const auto upper   = x < 0.5f ? falling : x - 0.5f;
+                v = x < 0.5f - smoothing ? x + 0.5f : upper;
             }
             else
             {
-                v = x < 0.25f ? (x + x) + 0.5f
-                  : x < 0.75f ? 1.0f - 2.0f * (x - 0.25f)
-                              : (x - 0.75f) * 2.0f;
+                const auto falling = 1.0f - 2.0f * (x - 0.25f);
+                const auto upper   = x < 0.75f ? falling : (x - 0.75f) * 2.0f;
+                v = x < 0.25f ? (x + x) + 0.5f : upper;
             }
 
             gains[i] = v * depth + floorGain;

@@ -1,0 +1,175 @@
+#include "QuilloApp.h"
+#include "SettingsGuard.h"
+
+#include <cstdio>
+
+//==============================================================================
+QuilloApp::QuilloApp()
+{
+    juce::PropertiesFile::Options options;
+
+    options.applicationName     = getApplicationName();
+    options.filenameSuffix      = ".settings";
+    options.osxLibrarySubFolder = "Application Support";
+
+    // An empty folder name makes JUCE use ~/.Quillo/ on Linux and
+    // ~/Library/Application Support/ on macOS.
+    options.folderName          = {};
+
+    options.millisecondsBeforeSaving = 3000;
+
+    appProperties.setStorageParameters (options);
+}
+
+QuilloApp::~QuilloApp()
+{
+    // Normally shutdown has done this already; the window must go before the
+    // settings it writes into.
+    removeMenuBar();
+    mainWindow = nullptr;
+}
+
+//==============================================================================
+const juce::String QuilloApp::getApplicationName()     { return "Quillo"; }
+const juce::String QuilloApp::getApplicationVersion()  { return "1.1.2"; }
+bool QuilloApp::moreThanOneInstanceAllowed()           { return true; }
+void QuilloApp::anotherInstanceStarted (const juce::String&) {}
+
+void QuilloApp::initialise (const juce::String&)
+{
+    mainWindow.reset (createWindow());
+    mainWindow->setVisible (true);
+}
+
+void QuilloApp::shutdown()
+{
+    // The menu bar calls into the window, so it goes first. Deleting the window
+    // stores its position, and its plug-in holder the device set-up and the
+    // input muting, so the settings are saved only after that.
+    removeMenuBar();
+    mainWindow = nullptr;
+    appProperties.saveIfNeeded();
+}
+
+void QuilloApp::systemRequestedQuit()
+{
+    // A modal dialog (the device settings) must be gone before the window that
+    // owns its device manager is deleted; dismissing it is asynchronous, so look
+    // again shortly.
+    if (juce::ModalComponentManager::getInstance()->cancelAllModalComponents())
+    {
+        juce::Timer::callAfterDelay (100, []
+        {
+            if (auto* app = juce::JUCEApplicationBase::getInstance())
+                app->systemRequestedQuit();
+        });
+
+        return;
+    }
+
+    quit();
+}
+
+//==============================================================================
+juce::StandaloneFilterWindow* QuilloApp::createWindow()
+{
+    const auto background = juce::LookAndFeel::getDefaultLookAndFeel()
+                                .findColour (juce::ResizableWindow::backgroundColourId);
+
+    auto window = std::make_unique<juce::StandaloneFilterWindow> (getApplicationName(),
+                                                                 background,
+                                                                 openSettings(),
+                                                                 false,
+                                                                 juce::String(),
+                                                                 nullptr,
+                                                                 juce::Array<juce::StandaloneFilterWindow::PluginInOuts>(),
+                                                                 false);
+
+    // The host sized the window around the editor (and the muted-input notice);
+    // neither the title bar switch nor the menu bar may take space from that.
+    const auto* content = window->getContentComponent();
+    const auto contentWidth  = content != nullptr ? content->getWidth()  : 0;
+    const auto contentHeight = content != nullptr ? content->getHeight() : 0;
+
+    window->setUsingNativeTitleBar (true);
+    installMenuBar (*window);
+
+    if (content != nullptr)
+        window->setContentComponentSize (contentWidth, contentHeight);
+
+    return window.release();
+}
+
+juce::PropertiesFile* QuilloApp::openSettings()
+{
+    // Opening parses both files, so the unsafe ones go first; settings that can
+    // be parsed but hold nonsense are JUCE's to ignore.
+    auto options = appProperties.getStorageParameters();
+    settingsguard::setAsideIfUnsafe (options.getDefaultFile());
+    options.commonToAllUsers = true;
+    settingsguard::setAsideIfUnsafe (options.getDefaultFile());
+
+    auto* settings = appProperties.getUserSettings();
+
+    // The plug-in holder parses the stored device set-up as XML of its own.
+    if (settings != nullptr && ! settingsguard::isSafeToParse (settings->getValue ("audioSetup")))
+        settings->setValue ("audioSetup", juce::String());
+
+    return settings;
+}
+
+void QuilloApp::installMenuBar (juce::StandaloneFilterWindow& window)
+{
+   #if JUCE_MAC
+    juce::ignoreUnused (window);
+    juce::MenuBarModel::setMacMainMenu (this, nullptr, {});
+   #else
+    window.setMenuBar (this);
+   #endif
+}
+
+void QuilloApp::removeMenuBar()
+{
+   #if JUCE_MAC
+    juce::MenuBarModel::setMacMainMenu (nullptr, nullptr, {});
+   #else
+    if (mainWindow != nullptr)
+        mainWindow->setMenuBar (nullptr);
+   #endif
+}
+
+//==============================================================================
+juce::StringArray QuilloApp::getMenuBarNames()
+{
+    return { "Options" };
+}
+
+juce::PopupMenu QuilloApp::getMenuForIndex (int topLevelMenuIndex, const juce::String&)
+{
+    juce::PopupMenu menu;
+
+    if (topLevelMenuIndex == 0)
+        menu.addItem (audioMidiOptionsItemId, "Audio / MIDI Options", true, false);
+
+    return menu;
+}
+
+void QuilloApp::menuItemSelected (int menuItemID, int)
+{
+    if (menuItemID != audioMidiOptionsItemId || mainWindow == nullptr)
+        return;
+
+    std::fputs ("Audio/MIDI Options Clicked\n", stdout);
+    std::fflush (stdout);
+
+    if (auto* holder = mainWindow->getPluginHolder())
+        holder->showAudioSettingsDialog();
+}
+
+//==============================================================================
+juce::JUCEApplicationBase* juce_CreateApplication();
+
+juce::JUCEApplicationBase* juce_CreateApplication()
+{
+    return new QuilloApp();
+}

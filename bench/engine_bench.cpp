@@ -1,0 +1,116 @@
+// processBlock against the per-sample definition, stereo at 48 kHz. Reports
+// nanoseconds per sample frame and per channel sample, and how far the fast
+// path's output lies from the definition's on the same block from the same state.
+
+#include "ReferenceTremolo.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+
+namespace
+{
+    using W = QuilloAudioProcessor::Waveform;
+    constexpr double sampleRate = 48000.0;
+
+    struct Fixture
+    {
+        explicit Fixture (W shape)
+        {
+            juce::MessageManager::getInstance();
+            processor = std::make_unique<QuilloAudioProcessor>();
+            processor->prepareToPlay (sampleRate, 4096);
+
+            auto set = [this] (const char* id, float value)
+            {
+                auto* p = processor->parametersManager.valueTreeState.getParameter (id);
+                p->setValueNotifyingHost (p->convertTo0to1 (value));
+            };
+
+            set ("waveform", (float) shape);
+            set ("rate", 5.3f);
+            set ("depth", 0.8f);
+            set ("dry", 0.2f);
+            set ("limit", 0.4f);
+            set ("smoothing", 0.1f);
+            set ("offsetr", 0.25f);
+        }
+
+        std::unique_ptr<QuilloAudioProcessor> processor;
+    };
+
+    juce::AudioBuffer<float> signal (int frames)
+    {
+        juce::AudioBuffer<float> buffer (2, frames);
+        juce::Random random (1);
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < frames; ++i)
+                buffer.setSample (c, i, random.nextFloat() * 2.0f - 1.0f);
+
+        return buffer;
+    }
+
+    // Seconds per frame and per channel sample, printed with SI prefixes ("2.1n" is 2.1 ns).
+    void report (benchmark::State& state, int frames)
+    {
+        state.counters["per_frame"] = benchmark::Counter ((double) frames, benchmark::Counter::kIsIterationInvariantRate
+                                                                           | benchmark::Counter::kInvert);
+        state.counters["per_sample"] = benchmark::Counter ((double) frames * 2.0, benchmark::Counter::kIsIterationInvariantRate
+                                                                                  | benchmark::Counter::kInvert);
+    }
+
+    template <bool fast>
+    void processTremolo (benchmark::State& state)
+    {
+        const auto shape = (W) state.range (0);
+        const auto frames = (int) state.range (1);
+        Fixture fixture (shape);
+        auto buffer = signal (frames);
+        juce::MidiBuffer midi;
+
+        for (auto _ : state)
+        {
+            if constexpr (fast)
+                fixture.processor->processBlock (buffer, midi);
+            else
+                processBlockPerSample (*fixture.processor, buffer);
+
+            benchmark::DoNotOptimize (buffer.getReadPointer (0));
+            benchmark::ClobberMemory();
+        }
+
+        // The signal decays block after block; denormals are flushed inside the call.
+        report (state, frames);
+
+        if constexpr (fast)
+        {
+            // Accuracy against the definition on one 512-frame block from the same state.
+            Fixture a (shape), b (shape);
+            auto x = signal (512);
+            auto y = x;
+            a.processor->processBlock (x, midi);
+            processBlockPerSample (*b.processor, y);
+
+            float worst = 0.0f;
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < 512; ++i)
+                    worst = std::max (worst, std::abs (x.getSample (c, i) - y.getSample (c, i)));
+
+            state.counters["max_diff_vs_reference"] = worst;
+        }
+    }
+
+    void shapesAndSizes (benchmark::internal::Benchmark* b)
+    {
+        for (int shape = 0; shape < 4; ++shape)
+            for (int frames : { 64, 512, 4096 })
+                b->Args ({ shape, frames });
+    }
+}
+
+BENCHMARK_TEMPLATE (processTremolo, true)->Name ("processBlock/shape:frames")->Apply (shapesAndSizes);
+BENCHMARK_TEMPLATE (processTremolo, false)->Name ("reference/shape:frames")->Apply (shapesAndSizes);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,455 @@
+#!/usr/bin/env python3
+"""End-to-end run of the real Quillo binary.
+
+Starts its own Xvfb (display picked by Xvfb), openbox and a JACK dummy server
+under a unique name, points HOME at a fresh folder, and stops everything on
+exit. Prints one line per check; exits non-zero if any check fails.
+"""
+
+import argparse
+import array
+import atexit
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ET
+
+SAMPLE_RATE = 48000
+LEVEL = 0.5
+
+failures = []
+children = []
+
+
+def check(condition, what):
+    print(("ok    " if condition else "FAIL  ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def wait_for(condition, timeout, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(step)
+    return condition()
+
+
+def spawn(argv, env, **kwargs):
+    process = subprocess.Popen(argv, env=env, start_new_session=True, **kwargs)
+    children.append(process)
+    return process
+
+
+def stop(process, sig=signal.SIGTERM, timeout=10):
+    if process.poll() is None:
+        try:
+            os.killpg(process.pid, sig)
+        except ProcessLookupError:
+            pass
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    return process.returncode
+
+
+def stop_all():
+    for process in reversed(children):
+        stop(process, timeout=5)
+
+
+class World:
+    """Xvfb, openbox and jackd, plus the environment every client gets."""
+
+    def __init__(self, tools):
+        self.tools = tools
+        self.root = tempfile.mkdtemp(prefix="quillo-e2e-")
+        atexit.register(shutil.rmtree, self.root, True)
+        self.home = os.path.join(self.root, "home")
+        self.server = "quillo-e2e-%d-%d" % (os.getpid(), int(time.time() * 1000) % 100000)
+        self.env = dict(os.environ, HOME=self.home, JACK_DEFAULT_SERVER=self.server, JACK_NO_START_SERVER="1")
+
+        read_end, write_end = os.pipe()
+        spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+              self.env, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            display = pipe.readline().strip()
+        if not display:
+            raise RuntimeError("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + display
+
+        spawn(["openbox"], self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: "openbox" in self.run(["wmctrl", "-m"]).stdout.lower(), 15):
+            raise RuntimeError("openbox did not start")
+
+        self.jackd = None
+
+    def run(self, argv, timeout=60, env=None):
+        return subprocess.run(argv, env=env or self.env, capture_output=True, text=True, timeout=timeout)
+
+    def start_jack(self):
+        if self.jackd is None or self.jackd.poll() is not None:
+            self.jackd = spawn(["jackd", "--no-realtime", "-d", "dummy", "-r", str(SAMPLE_RATE), "-p", "256"],
+                               self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if not wait_for(lambda: self.run(["jack_lsp"]).returncode == 0, 15, 0.1):
+                raise RuntimeError("jackd did not start")
+
+    def stop_jack(self):
+        if self.jackd is not None:
+            stop(self.jackd)
+            self.jackd = None
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.home, ".Quillo", "Quillo.settings")
+
+    def reset_home(self):
+        shutil.rmtree(self.home, ignore_errors=True)
+        os.makedirs(self.home)
+
+    def write_settings(self, values=None, raw=None):
+        self.reset_home()
+        os.makedirs(os.path.dirname(self.settings_path))
+        if raw is None:
+            root = ET.Element("PROPERTIES")
+            for name, value in values.items():
+                ET.SubElement(root, "VALUE", name=name, val=value)
+            raw = ET.tostring(root)
+        with open(self.settings_path, "wb") as f:
+            f.write(raw)
+
+    def read_settings(self):
+        if not os.path.exists(self.settings_path):
+            return None
+        root = ET.parse(self.settings_path).getroot()
+        if root.tag != "PROPERTIES":
+            return None
+        return {e.get("name"): e.get("val") for e in root.iter("VALUE")}
+
+    def state(self, *assignments):
+        result = self.run([self.tools.state_tool] + list(assignments))
+        if result.returncode != 0:
+            raise RuntimeError("state tool failed: " + result.stderr)
+        return result.stdout.strip()
+
+
+class App:
+    """One run of the application."""
+
+    def __init__(self, world, jack=True):
+        self.world = world
+        env = dict(world.env)
+        if not jack:
+            env["JACK_DEFAULT_SERVER"] = world.server + "-absent"
+        self.stdout_path = os.path.join(world.root, "app-stdout-%d.txt" % time.monotonic_ns())
+        self.stdout = open(self.stdout_path, "w")
+        self.process = spawn([world.tools.app], env, stdout=self.stdout, stderr=subprocess.DEVNULL)
+        self.window = None
+
+    def wait_for_window(self):
+        result = self.world.run(["timeout", "20", "xdotool", "search", "--sync", "--name", "^Quillo$"], timeout=30)
+        ids = result.stdout.split()
+        if not ids:
+            return None
+        self.window = ids[0]
+        # The close request goes through the window manager, so wait until it manages the window.
+        wait_for(lambda: self.window_hex() in self.world.run(["wmctrl", "-l"]).stdout, 10)
+        return self.window
+
+    def window_hex(self):
+        return "0x%08x" % int(self.window)
+
+    def geometry(self, window=None):
+        out = self.world.run(["xwininfo", "-id", window or self.window]).stdout
+        grab = lambda key: int(re.search(key + r":\s+(-?\d+)", out).group(1))
+        return grab("Absolute upper-left X"), grab("Absolute upper-left Y"), grab("Width"), grab("Height")
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def close_window(self):
+        self.world.run(["wmctrl", "-i", "-c", self.window_hex()])
+        return self.wait_exit()
+
+    def interrupt(self):
+        os.kill(self.process.pid, signal.SIGINT)
+        return self.wait_exit()
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def finish(self):
+        stop(self.process, signal.SIGKILL)
+        self.stdout.close()
+        with open(self.stdout_path) as f:
+            return f.read()
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.process.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def record(world, settle, seconds):
+    path = os.path.join(world.root, "recording.raw")
+    result = world.run([world.tools.probe, "Quillo", str(LEVEL), str(settle), str(seconds), path], timeout=settle + seconds + 60)
+    if result.returncode != 0:
+        print("      probe: " + result.stderr.strip(), flush=True)
+        return None
+    samples = array.array("f")
+    with open(path, "rb") as f:
+        samples.frombytes(f.read())
+    return [g / LEVEL for g in samples[0::2]], [g / LEVEL for g in samples[1::2]]
+
+
+def rising_crossings(gains, threshold=0.5):
+    times = []
+    for i in range(1, len(gains)):
+        a, b = gains[i - 1], gains[i]
+        if a < threshold <= b:
+            times.append(i - 1 + (threshold - a) / (b - a))
+    return times
+
+
+def analyse_tremolo(left, right):
+    """Rate from the left channel's rising edges, swing, and how far the
+    right channel's edges come after the left ones, in cycles (0 to 1)."""
+    edges_left, edges_right = rising_crossings(left), rising_crossings(right)
+    if len(edges_left) < 3 or not edges_right:
+        return None
+    period = (edges_left[-1] - edges_left[0]) / (len(edges_left) - 1)
+    lags = []
+    for t in edges_left:
+        after = [r for r in edges_right if r >= t]
+        if after:
+            lags.append(((after[0] - t) / period) % 1.0)
+    lag = sum(lags) / len(lags)
+    return {"rate": SAMPLE_RATE / period, "min": min(left + right), "max": max(left + right), "lag": lag}
+
+
+#===================================================================================================
+def test_first_start(world):
+    print("-- first start, no settings file, JACK running", flush=True)
+    world.reset_home()
+    world.start_jack()
+    app = App(world)
+    check(app.wait_for_window() is not None, "window titled 'Quillo' appears")
+    x, y, w, h = app.geometry()
+    check(abs((x + w / 2) - 640) <= 2 and abs((y + h / 2) - 400) <= 40, "window centred (at %d,%d size %dx%d)" % (x, y, w, h))
+
+    connections = world.run(["jack_lsp", "-c"]).stdout
+    check("Quillo:out_1" in connections and "Quillo:in_2" in connections, "connected to the JACK server")
+
+    recording = record(world, 0.5, 1.0)
+    if check(recording is not None, "audio flows through Quillo"):
+        loudest = max(abs(g) for g in recording[0] + recording[1])
+        check(loudest < 1e-6, "input muted: output silent (peak gain %.2g)" % loudest)
+
+    # Past the 3000 ms save delay: nothing was changed, so still nothing is written.
+    time.sleep(3.5)
+    check(not os.path.exists(world.settings_path), "no settings file while running")
+
+    check(app.close_window() == 0, "close request quits with status 0")
+    app.finish()
+    saved = world.read_settings() or {}
+    check(all(k in saved for k in ("filterState", "windowX", "windowY", "audioSetup", "shouldMuteInput")),
+          "close writes filterState, window position, device set-up, muting: %s" % sorted(saved))
+    check(saved.get("filterState") == world.state(), "stored state is the default state")
+    check(saved.get("shouldMuteInput") == "1", "input stays muted")
+
+
+def test_without_audio_device(world):
+    print("-- start without any audio device", flush=True)
+    world.reset_home()
+    app = App(world, jack=False)
+    check(app.wait_for_window() is not None, "window appears without an audio device")
+    time.sleep(1.0)
+    check(app.alive(), "keeps running without an audio device")
+    check(app.interrupt() == 0, "Ctrl+C quits with status 0")
+    app.finish()
+
+
+def test_prepared_state_and_restart(world):
+    print("-- prepared settings: unmuted, Depth 1, Rate 2 Hz, Square, Offset R 0.25", flush=True)
+    world.start_jack()
+    state = world.state("depth=1", "rate=2", "waveform=1", "offsetr=0.25")
+    # A leading zero in the size field decodes the same; the app never writes it,
+    # so it shows whether the app rewrote the value.
+    marked_state = "0" + state
+    world.write_settings({"shouldMuteInput": "0", "filterState": marked_state, "windowX": "100", "windowY": "80"})
+
+    app = App(world)
+    check(app.wait_for_window() is not None, "window appears")
+    x, y, _, _ = app.geometry()
+    check((x, y) == (100, 80), "window placed at the stored position (%d,%d)" % (x, y))
+
+    cpu_before, wall_before = app.cpu_seconds(), time.monotonic()
+    recording = record(world, 0.5, 10.0)
+    cpu_share = 100.0 * (app.cpu_seconds() - cpu_before) / (time.monotonic() - wall_before)
+    print("      CPU share over the 10 s recording, window shown, audio at 48 kHz/256: %.2f %% of one core (target <= 3 %%)" % cpu_share, flush=True)
+
+    if check(recording is not None, "audio flows through Quillo"):
+        result = analyse_tremolo(*recording)
+        if check(result is not None, "output is modulated"):
+            print("      measured: rate %.4f Hz, gain %.3f to %.3f, right edges %.4f cycles after left" %
+                  (result["rate"], result["min"], result["max"], result["lag"]), flush=True)
+            check(abs(result["rate"] - 2.0) <= 0.02, "LFO rate within 1 % of 2 Hz")
+            check(result["min"] < 0.01 and 0.99 < result["max"] < 1.01, "gain swings between 0 and 1")
+            # "Offset R" adds a quarter cycle to the right LFO's phase, so its
+            # edges come a quarter cycle before the left ones (three quarters after).
+            check(abs(result["lag"] - 0.75) < 0.01, "right LFO a quarter cycle ahead of the left")
+
+    world.run(["xdotool", "windowmove", app.window, "300", "200"])
+    moved = wait_for(lambda: app.geometry()[:2] != (100, 80) and app.geometry()[:2], 5)
+    check(app.close_window() == 0, "close request quits with status 0")
+    app.finish()
+    saved = world.read_settings() or {}
+    check(saved.get("filterState") == state, "close rewrote filterState with the same parameters")
+    check(moved and (int(saved.get("windowX", -1)), int(saved.get("windowY", -1))) == moved,
+          "close stored the window position %s as %s,%s" % (moved, saved.get("windowX"), saved.get("windowY")))
+
+    print("-- next start restores parameters and position", flush=True)
+    with open(world.settings_path) as f:
+        text = f.read()
+    with open(world.settings_path, "w") as f:
+        f.write(text.replace(state, marked_state))
+    app = App(world)
+    check(app.wait_for_window() is not None, "window appears")
+    check(moved and app.geometry()[:2] == moved, "window back at %s" % (moved,))
+    recording = record(world, 0.5, 2.0)
+    result = recording and analyse_tremolo(*recording)
+    check(result is not None and abs(result["rate"] - 2.0) <= 0.02 and result["min"] < 0.01,
+          "restored: Depth 1 at 2 Hz (%s)" % (result and "%.4f Hz" % result["rate"]))
+
+    print("-- Ctrl+C quits through shutdown", flush=True)
+    world.run(["xdotool", "windowmove", app.window, "220", "150"])
+    moved = wait_for(lambda: app.geometry()[:2] != moved and app.geometry()[:2], 5)
+    check(app.interrupt() == 0, "Ctrl+C quits with status 0")
+    app.finish()
+    saved = world.read_settings() or {}
+    check(saved.get("filterState") == marked_state, "filterState keeps the value of the last close")
+    check(moved and (int(saved.get("windowX", -1)), int(saved.get("windowY", -1))) == moved, "window position saved")
+    check("audioSetup" in saved and saved.get("shouldMuteInput") == "0", "device set-up and muting saved")
+
+
+def test_menu(world):
+    print("-- Options menu", flush=True)
+    world.start_jack()
+    world.reset_home()
+    app = App(world)
+    check(app.wait_for_window() is not None, "window appears")
+    x, y, _, _ = app.geometry()
+
+    # The menu bar runs along the top of the window; "Options" is its first entry.
+    world.run(["xdotool", "mousemove", str(x + 25), str(y + 10), "click", "1"])
+    time.sleep(0.3)
+    world.run(["xdotool", "key", "Down", "Return"])
+
+    dialog = world.run(["timeout", "10", "xdotool", "search", "--sync", "--name", "^Audio/MIDI Settings$"], timeout=20).stdout.split()
+    check(bool(dialog), "'Audio/MIDI Settings' window opens")
+    if dialog:
+        world.run(["wmctrl", "-i", "-c", "0x%08x" % int(dialog[0])])
+        check(wait_for(lambda: not world.run(["xdotool", "search", "--name", "^Audio/MIDI Settings$"]).stdout.strip(), 10),
+              "settings window closes")
+
+    check(app.interrupt() == 0, "quits with status 0")
+    printed = app.finish()
+    check(printed == "Audio/MIDI Options Clicked\n", "prints the line exactly once: %r" % printed)
+
+
+def test_bad_settings(world):
+    print("-- bad settings", flush=True)
+    world.start_jack()
+    default_state = world.state()
+    # Small enough for the engine's size limit, so its nesting check is what meets it.
+    deep = "<Quillo>" + "<a>" * 4000 + "</a>" * 4000 + "</Quillo>"
+    depth_one = '<Quillo><PARAM id="depth" value="1.0"/></Quillo>'
+
+    def blob(text, magic=b"VC2!"):
+        data = magic + len(text.encode() + b"\0").to_bytes(4, "little") + text.encode() + b"\0"
+        return memory_block_text(data)
+
+    cases = [
+        ("settings file that is not XML", None, b"not <xml> at all"),
+        ("settings file with bad UTF-8", None, b"<?\xff\xfe<PROPERTIES>"),
+        ("deeply nested settings file", None, b"<?xml version=\"1.0\"?><PROPERTIES>" + b"<a>" * 30000 + b"</a>" * 30000 + b"</PROPERTIES>"),
+        ("filterState that does not decode", {"filterState": "12.!!!", "keep": "me"}, None),
+        ("filterState with bad magic", {"filterState": blob(depth_one, b"VC3!"), "keep": "me"}, None),
+        ("filterState of deeply nested XML", {"filterState": blob(deep), "keep": "me"}, None),
+    ]
+
+    for what, values, raw in cases:
+        world.write_settings(values, raw)
+        app = App(world)
+        up = app.wait_for_window() is not None
+        time.sleep(0.5)
+        check(up and app.alive(), what + ": starts")
+        check(app.close_window() == 0, what + ": closes with status 0")
+        app.finish()
+        saved = world.read_settings() or {}
+        check(saved.get("filterState") == default_state, what + ": default parameters")
+        if values:
+            check(saved.get("keep") == "me", what + ": the other keys are kept")
+        else:
+            aside = world.settings_path + ".bad"
+            unsafe = b"\xff" in raw or b"<a>" * 100 in raw
+            kept = os.path.exists(aside) and open(aside, "rb").read() == raw
+            check(kept == unsafe, what + (": kept aside unchanged as Quillo.settings.bad" if unsafe else ": replaced by the app's own file"))
+
+
+def memory_block_text(data):
+    """juce::MemoryBlock::toBase64Encoding: the size, a dot, then 6 bits a character."""
+    alphabet = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+    bits = len(data) * 8
+    chars = []
+    for i in range((bits + 5) // 6):
+        value = 0
+        for b in range(6):
+            bit = i * 6 + b
+            if bit < bits and data[bit // 8] & (1 << (bit % 8)):
+                value |= 1 << b
+        chars.append(alphabet[value])
+    return "%d.%s" % (len(data), "".join(chars))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--state-tool", required=True)
+    tools = parser.parse_args()
+
+    atexit.register(stop_all)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+
+    world = World(tools)
+    # Our encoder against the app's own: both start with the magic "VC2!".
+    check(world.state().split(".")[1].startswith(memory_block_text(b"VC2!").split(".")[1][:5]),
+          "memory-block text encoder agrees with JUCE's")
+
+    for test in (test_first_start, test_without_audio_device, test_prepared_state_and_restart, test_menu, test_bad_settings):
+        try:
+            test(world)
+        except Exception as error:  # one broken step must not hide the others
+            check(False, "%s raised %r" % (test.__name__, error))
+
+    print("%d check(s) failed" % len(failures) if failures else "all checks passed", flush=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
