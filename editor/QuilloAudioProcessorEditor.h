@@ -1,0 +1,66 @@
+#pragma once
+
+#include "OrvelBox.h"
+#include "OrvelLookAndFeel.h"
+#include "OrvelRotaryLabel.h"
+#include "QuilloAudioProcessor.h"
+#include "QuilloVisualizer.h"
+
+#include <map>
+#include <vector>
+
+//==============================================================================
+/**
+    The effect's window: the LFO display on top and the eleven knobs, with
+    their captions, in two rows below it, 400 x 255 pixels.
+
+    Knobs are bound to the parameter tree through slider attachments. The editor
+    also listens to "sync" and "waveform" to enable only the knobs that matter
+    for the current settings.
+*/
+class QuilloAudioProcessorEditor : public juce::AudioProcessorEditor,
+                                   private juce::AudioProcessorValueTreeState::Listener
+{
+public:
+    explicit QuilloAudioProcessorEditor (QuilloAudioProcessor& processorToEdit);
+    ~QuilloAudioProcessorEditor() override;
+
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    /** Follows "sync" and "waveform". A change made on another thread than the
+        message thread is handed to the message thread and applied there. */
+    void parameterChanged (const juce::String& parameterID, float newValue) override;
+
+private:
+    juce::Slider* addSlider (juce::RangedAudioParameter* parameter, std::vector<juce::Component*>& row);
+    void addRow (std::initializer_list<const PluginParameter*> parameters, std::vector<juce::Component*>& row);
+
+    void updateSyncSliders (bool isSynced);
+    void updateWaveformSliders (QuilloAudioProcessor::Waveform waveform);
+
+    juce::Slider* findSlider (const juce::String& name) const;
+
+    QuilloAudioProcessor& audioProcessor;
+
+    // Declared before every component that uses it, so it outlives them all.
+    OrvelLookAndFeel lookAndFeel;
+
+    OrvelBox topBox;
+    OrvelBox middleBox;
+    OrvelBox bottomBox;
+
+    QuilloVisualizer visualizer;
+
+    std::vector<juce::Component*> middleRow;
+    std::vector<juce::Component*> bottomRow;
+
+    juce::OwnedArray<OrvelRotaryLabel> labels;
+    juce::OwnedArray<juce::Slider> sliders;
+    juce::OwnedArray<juce::AudioProcessorValueTreeState::SliderAttachment> attachments;
+
+    std::map<juce::String, juce::Slider*> slidersById;
+    std::map<juce::String, juce::String> idsByName;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuilloAudioProcessorEditor)
+};
