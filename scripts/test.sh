@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the packages, builds Quillo and runs every test: the unit and
+# end-to-end tests, the concurrency tests under ThreadSanitizer, and a bounded
+# fuzzing run of the state reader. Also prints the benchmark figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+jobs="$(nproc)"
+
+scripts/install-deps.sh
+
+echo "== Release build, unit and end-to-end tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$jobs"
+(cd build && ctest -j "$jobs" --output-on-failure --timeout 600)
+
+echo "== Benchmarks (figures only)"
+for bench in build/bench/quillo_*_bench; do
+    "$bench" --benchmark_min_time=0.05
+done
+
+echo "== ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=thread \
+      -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
+cmake --build build-tsan -j "$jobs" --target quillo_tsan_tests
+(cd build-tsan && ctest -L tsan --output-on-failure --timeout 900)
+
+echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
+cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds
+corpus="$(mktemp -d)"
+trap 'rm -rf "$corpus"' EXIT
+build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
+build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \
+      -print_final_stats=1 "$corpus"
+
+echo "All tests passed."
