@@ -42,6 +42,13 @@ namespace
                 << p.getParameters()[i]->getName (20);
     }
 
+    std::unique_ptr<QuilloAudioProcessor> restoredFrom (const juce::MemoryBlock& block)
+    {
+        auto processor = std::make_unique<QuilloAudioProcessor>();
+        processor->setStateInformation (block.getData(), (int) block.getSize());
+        return processor;
+    }
+
     void changeEverything (QuilloAudioProcessor& p)
     {
         setParameter (p, "dry", 0.3f);
@@ -98,34 +105,29 @@ TEST (EffectState, RoundTripRestoresEveryParameter)
     QuilloAudioProcessor source;
     changeEverything (source);
     const auto block = stateOf (source);
-
-    QuilloAudioProcessor target;
-    target.setStateInformation (block.getData(), (int) block.getSize());
+    const auto target = restoredFrom (block);
 
     for (int i = 0; i < source.getParameters().size(); ++i)
-        EXPECT_FLOAT_EQ (target.getParameters()[i]->getValue(), source.getParameters()[i]->getValue())
+        EXPECT_FLOAT_EQ (target->getParameters()[i]->getValue(), source.getParameters()[i]->getValue())
             << source.getParameters()[i]->getName (20);
 
-    EXPECT_FLOAT_EQ (target.rateParameter.getTargetValue(), 2.0f);
-    EXPECT_FLOAT_EQ (target.offsetRParameter.getTargetValue(), 0.25f);
-    EXPECT_EQ (stateOf (target), block);
+    EXPECT_FLOAT_EQ (target->rateParameter.getTargetValue(), 2.0f);
+    EXPECT_FLOAT_EQ (target->offsetRParameter.getTargetValue(), 0.25f);
+    EXPECT_EQ (stateOf (*target), block);
 }
 
 TEST (EffectState, RestoredBeforePrepareStartsAtTheRestoredValuesWithoutRamp)
 {
     QuilloAudioProcessor source;
     changeEverything (source);
-    const auto block = stateOf (source);
-
-    QuilloAudioProcessor target;
-    target.setStateInformation (block.getData(), (int) block.getSize());
-    target.prepareToPlay (44100.0, 64);
+    const auto target = restoredFrom (stateOf (source));
+    target->prepareToPlay (44100.0, 64);
 
     auto buffer = constant (2, 64);
-    process (target, buffer);
-    EXPECT_EQ (target.tremoloStates[0].depth, 1.0f);
-    EXPECT_EQ (target.tremoloStates[0].rate, 2.0f);
-    EXPECT_EQ (target.tremoloStates[1].depth, 1.0f);
+    process (*target, buffer);
+    EXPECT_EQ (target->tremoloStates[0].depth, 1.0f);
+    EXPECT_EQ (target->tremoloStates[0].rate, 2.0f);
+    EXPECT_EQ (target->tremoloStates[1].depth, 1.0f);
 }
 
 TEST (EffectState, AcceptedVariants)
