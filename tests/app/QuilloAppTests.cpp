@@ -1,6 +1,7 @@
 #include "QuilloApp.h"
 #include "QuilloAudioProcessor.h"
 #include "SettingsGuard.h"
+#include "PrivateXvfb.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +35,7 @@ namespace
             setenv ("JACK_DEFAULT_SERVER", ("quillo-app-tests-none-" + std::to_string (getpid())).c_str(), 1);
             setenv ("JACK_NO_START_SERVER", "1", 1);
 
-            if (std::getenv ("DISPLAY") == nullptr)
-                startXvfb();
+            ASSERT_TRUE (xvfb.startIfNeeded()) << "could not start Xvfb";
 
             // As in the real program: JUCE then treats this process as a
             // standalone application (X error handlers, thread support).
@@ -44,54 +44,13 @@ namespace
 
         void TearDown() override
         {
-            if (xvfb > 0)
-            {
-                kill (xvfb, SIGTERM);
-                waitpid (xvfb, nullptr, 0);
-            }
-
+            xvfb.stop();
             juce::File (homeFolder).deleteRecursively();
         }
 
     private:
-        void startXvfb()
-        {
-            int fds[2];
-            ASSERT_EQ (pipe (fds), 0);
-
-            const auto fd = std::to_string (fds[1]);
-            const char* argv[] = { "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", nullptr };
-            xvfb = fork();
-            ASSERT_GE (xvfb, 0);
-
-            if (xvfb == 0)
-            {
-                // Xvfb goes with the test even if the test dies, and must not
-                // hold the test's output open.
-                prctl (PR_SET_PDEATHSIG, SIGTERM);
-                const auto devNull = open ("/dev/null", O_WRONLY);
-                dup2 (devNull, 1);
-                dup2 (devNull, 2);
-                close (fds[0]);
-                execvp ("Xvfb", const_cast<char**> (argv));
-                _exit (127);
-            }
-            close (fds[1]);
-
-            // Xvfb writes the display number it chose once it accepts clients.
-            std::string number;
-            char c;
-
-            while (read (fds[0], &c, 1) == 1 && c != '\n')
-                number += c;
-
-            close (fds[0]);
-            ASSERT_FALSE (number.empty()) << "Xvfb did not start";
-            setenv ("DISPLAY", (":" + number).c_str(), 1);
-        }
-
         juce::String homeFolder;
-        pid_t xvfb = 0;
+        testing_support::PrivateXvfb xvfb;
     };
 
     [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new AppEnvironment);

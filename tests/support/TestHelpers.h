@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QuilloAudioProcessor.h"
+#include "ParameterAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -18,20 +18,6 @@ namespace testing_support
         void SetUp() override     { juce::MessageManager::getInstance(); }
         void TearDown() override  { juce::MessageManager::deleteInstance(); juce::DeletedAtShutdown::deleteAll(); }
     };
-
-    /** Sets a parameter the way a knob or host does, in its own units. */
-    inline void setParameter (QuilloAudioProcessor& processor, const juce::String& id, float value)
-    {
-        auto* parameter = processor.parametersManager.valueTreeState.getParameter (id);
-        jassert (parameter != nullptr);
-        parameter->setValueNotifyingHost (parameter->convertTo0to1 (value));
-    }
-
-    inline float parameterValue (QuilloAudioProcessor& processor, const juce::String& id)
-    {
-        auto* parameter = processor.parametersManager.valueTreeState.getParameter (id);
-        return parameter->convertFrom0to1 (parameter->getValue());
-    }
 
     /** A play head whose answer the test sets. */
     struct FakePlayHead : public juce::AudioPlayHead

@@ -1,0 +1,37 @@
+// JUCE's GUI for the whole test process: initialised once before the first
+// test and shut down after the last, as an application would. Painting into
+// images needs no X server, but parts of JUCE reach for one, so the process
+// brings its own when none is given.
+
+#include "PrivateXvfb.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace
+{
+    class GuiEnvironment : public ::testing::Environment
+    {
+    public:
+        void SetUp() override
+        {
+            ASSERT_TRUE (xvfb.startIfNeeded()) << "could not start Xvfb";
+            gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+        }
+
+        void TearDown() override
+        {
+            gui.reset();
+            xvfb.stop();
+        }
+
+    private:
+        std::unique_ptr<juce::ScopedJuceInitialiser_GUI> gui;
+        testing_support::PrivateXvfb xvfb;
+    };
+
+    [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new GuiEnvironment);
+}
