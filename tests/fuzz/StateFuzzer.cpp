@@ -25,6 +25,8 @@ namespace
     }
 }
 
+extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size)
 {
     auto& p = processor();
