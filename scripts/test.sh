@@ -7,13 +7,25 @@ cd "$(dirname "$0")/.."
 
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 jobs="$(nproc)"
+passed=0
+logs="$(mktemp -d)"
+trap 'rm -rf "$logs"' EXIT
+
+# Runs ctest in a build folder and adds its test count to the total.
+run_ctest() {
+    local folder="$1"; shift
+    (cd "$folder" && ctest "$@") | tee "$logs/ctest.log"
+    local count
+    count="$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$logs/ctest.log")"
+    passed=$((passed + ${count:-0}))
+}
 
 scripts/install-deps.sh
 
 echo "== Release build, unit and end-to-end tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
-(cd build && ctest -j "$jobs" --output-on-failure --timeout 600)
+run_ctest build -j "$jobs" --output-on-failure --timeout 600
 
 echo "== Benchmarks (figures only)"
 for bench in build/bench/quillo_*_bench; do
@@ -24,16 +36,16 @@ echo "== ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=thread \
       -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
 cmake --build build-tsan -j "$jobs" --target quillo_tsan_tests
-(cd build-tsan && ctest -L tsan --output-on-failure --timeout 900)
+run_ctest build-tsan -L tsan --output-on-failure --timeout 900
 
 echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
 cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds
-corpus="$(mktemp -d)"
-trap 'rm -rf "$corpus"' EXIT
+corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
 build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \
       -print_final_stats=1 "$corpus"
+passed=$((passed + 1))
 
-echo "All tests passed."
+echo "tests: ${passed} passed, 0 failed"
