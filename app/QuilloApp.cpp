@@ -4,6 +4,68 @@
 #include <cstdio>
 
 //==============================================================================
+/*  Puts the window where the host placed it, once the window manager has
+    framed it.
+
+    With a native title bar JUCE positions a window by its client area, and
+    when it asks the window manager for a position it subtracts the frame, but
+    it only learns the frame after the manager has framed the mapped window.
+    Until then it sends the position as it is, and a manager that follows the
+    default (north-west) window gravity puts the frame's corner there: the
+    client area lands lower and further right by the frame's size, the
+    position stored on closing is that one, and the window creeps down at
+    every start. Which of JUCE's early requests go out before it knows the
+    frame is a matter of timing.
+
+    So once the peer knows its frame, this asks again for the position the
+    window had before it was shown, now converted correctly. The window
+    manager handles one client's requests in order, so this one comes last.
+    JUCE's first paint re-sends the window's position too, so that is done
+    before.
+*/
+class QuilloApp::WindowPlacement : private juce::Timer
+{
+public:
+    explicit WindowPlacement (juce::Component& windowToPlace)
+        : window (windowToPlace), target (windowToPlace.getPosition())
+    {
+        startTimer (10);
+    }
+
+private:
+    void timerCallback() override
+    {
+        auto* peer = window.getPeer();
+
+        // Without a window manager that reports frames there is nothing to do.
+        if (peer == nullptr || ++ticks > maxTicks)
+        {
+            stopTimer();
+            return;
+        }
+
+        const auto frame = peer->getFrameSizeIfPresent();
+
+        if (! frame || frame->isEmpty())
+            return;
+
+        stopTimer();
+        peer->performAnyPendingRepaintsNow();
+
+        // JUCE sends nothing for a position it believes the window has already.
+        if (window.getPosition() == target)
+            window.setTopLeftPosition (target.translated (1, 0));
+
+        window.setTopLeftPosition (target);
+    }
+
+    juce::Component& window;
+    const juce::Point<int> target;
+    int ticks = 0;
+    static constexpr int maxTicks = 1000;   // ten seconds
+};
+
+//==============================================================================
 QuilloApp::QuilloApp()
 {
     juce::PropertiesFile::Options options;
@@ -26,6 +88,7 @@ QuilloApp::~QuilloApp()
     // Normally shutdown has done this already; the window must go before the
     // settings it writes into.
     removeMenuBar();
+    windowPlacement = nullptr;
     mainWindow = nullptr;
 }
 
@@ -38,6 +101,11 @@ void QuilloApp::anotherInstanceStarted (const juce::String&) {}
 void QuilloApp::initialise (const juce::String&)
 {
     mainWindow.reset (createWindow());
+
+   #if JUCE_LINUX || JUCE_BSD
+    windowPlacement = std::make_unique<WindowPlacement> (*mainWindow);
+   #endif
+
     mainWindow->setVisible (true);
 }
 
@@ -47,6 +115,7 @@ void QuilloApp::shutdown()
     // stores its position, and its plug-in holder the device set-up and the
     // input muting, so the settings are saved only after that.
     removeMenuBar();
+    windowPlacement = nullptr;
     mainWindow = nullptr;
     appProperties.saveIfNeeded();
 }
@@ -91,12 +160,20 @@ juce::StandaloneFilterWindow* QuilloApp::createWindow()
     const auto contentWidth  = content != nullptr ? content->getWidth()  : 0;
     const auto contentHeight = content != nullptr ? content->getHeight() : 0;
 
+    // Switching the title bar recreates the native window, and JUCE brings a
+    // recreated window to the front, which maps it: it would appear before it
+    // has its menu bar and final size, and the resize that follows would race
+    // with the window manager placing it. So the switch happens off the
+    // desktop, and the native window is created once its bounds are final;
+    // initialise shows it.
+    window->removeFromDesktop();
     window->setUsingNativeTitleBar (true);
     installMenuBar (*window);
 
     if (content != nullptr)
         window->setContentComponentSize (contentWidth, contentHeight);
 
+    window->addToDesktop();
     return window.release();
 }
 

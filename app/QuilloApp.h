@@ -58,8 +58,11 @@ private:
     void installMenuBar (juce::StandaloneFilterWindow& window);
     void removeMenuBar();
 
+    class WindowPlacement;
+
     juce::ApplicationProperties appProperties;
     std::unique_ptr<juce::StandaloneFilterWindow> mainWindow;
+    std::unique_ptr<WindowPlacement> windowPlacement;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuilloApp)
 };

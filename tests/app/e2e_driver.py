@@ -98,6 +98,37 @@ class World:
     def run(self, argv, timeout=60, env=None):
         return subprocess.run(argv, env=env or self.env, capture_output=True, text=True, timeout=timeout)
 
+    # Windows are looked up in the window manager's list of the windows it
+    # manages. Walking the whole window tree (xdotool search) is not safe here:
+    # JUCE creates and destroys windows while it sets one up, and a tool that
+    # meets a window that has just gone dies of the X error, printing nothing.
+    def managed_windows(self, name, pid):
+        """Ids of the windows titled `name` of process `pid` that the window manager manages."""
+        listing = self.run(["xprop", "-root", "-notype", "_NET_CLIENT_LIST"]).stdout
+        found = []
+        for window in re.findall(r"0x[0-9a-fA-F]+", listing):
+            result = self.run(["xprop", "-id", window, "-notype", "WM_NAME", "_NET_WM_PID"])
+            if result.returncode == 0 and 'WM_NAME = "%s"\n' % name in result.stdout \
+                    and re.search(r"^_NET_WM_PID = %d$" % pid, result.stdout, re.M):
+                found.append(str(int(window, 16)))
+        return found
+
+    def find_window(self, name, pid, timeout=30):
+        """The first window titled `name` of process `pid` once it is managed, or None."""
+        return (wait_for(lambda: self.managed_windows(name, pid), timeout, 0.1) or [None])[0]
+
+    def search(self, *args):
+        """xdotool search, run again whenever a window vanishing under it made it fail."""
+        for _ in range(20):
+            result = self.run(["xdotool", "search"] + list(args))
+            if "X Error" not in result.stderr:
+                return result.stdout.split()
+        return []
+
+    def focused_window(self):
+        out = self.run(["xdotool", "getwindowfocus"]).stdout.strip()
+        return out if out.isdigit() else None
+
     def start_jack(self):
         if self.jackd is None or self.jackd.poll() is not None:
             self.jackd = spawn(["jackd", "--no-realtime", "-d", "dummy", "-r", str(SAMPLE_RATE), "-p", "256"],
@@ -158,14 +189,23 @@ class App:
         self.window = None
 
     def wait_for_window(self):
-        result = self.world.run(["timeout", "20", "xdotool", "search", "--sync", "--name", "^Quillo$"], timeout=30)
-        ids = result.stdout.split()
-        if not ids:
-            return None
-        self.window = ids[0]
-        # The close request goes through the window manager, so wait until it manages the window.
-        wait_for(lambda: self.window_hex() in self.world.run(["wmctrl", "-l"]).stdout, 10)
+        # Managed, not merely created: the close request goes through the window
+        # manager, and JUCE's first window of that title is replaced before it is shown.
+        self.window = self.world.find_window("Quillo", self.process.pid)
         return self.window
+
+    def position(self):
+        return self.geometry()[:2]
+
+    def wait_for_position(self, expected, timeout=10):
+        """Waits until the window is at `expected` (the window manager places it
+        after it appears); returns where it is in the end."""
+        wait_for(lambda: self.position() == expected, timeout)
+        return self.position()
+
+    def wait_for_move(self, old, timeout=10):
+        """Waits until the window has left `old`; returns its new position, or None."""
+        return wait_for(lambda: (lambda p: p != old and p)(self.position()), timeout)
 
     def window_hex(self):
         return "0x%08x" % int(self.window)
@@ -248,8 +288,10 @@ def test_first_start(world):
     world.start_jack()
     app = App(world)
     check(app.wait_for_window() is not None, "window titled 'Quillo' appears")
+    centred = lambda x, y, w, h: abs((x + w / 2) - 640) <= 2 and abs((y + h / 2) - 400) <= 40
+    wait_for(lambda: centred(*app.geometry()), 10)
     x, y, w, h = app.geometry()
-    check(abs((x + w / 2) - 640) <= 2 and abs((y + h / 2) - 400) <= 40, "window centred (at %d,%d size %dx%d)" % (x, y, w, h))
+    check(centred(x, y, w, h), "window centred (at %d,%d size %dx%d)" % (x, y, w, h))
 
     connections = world.run(["jack_lsp", "-c"]).stdout
     check("Quillo:out_1" in connections and "Quillo:in_2" in connections, "connected to the JACK server")
@@ -294,7 +336,7 @@ def test_prepared_state_and_restart(world):
 
     app = App(world)
     check(app.wait_for_window() is not None, "window appears")
-    x, y, _, _ = app.geometry()
+    x, y = app.wait_for_position((100, 80))
     check((x, y) == (100, 80), "window placed at the stored position (%d,%d)" % (x, y))
 
     cpu_before, wall_before = app.cpu_seconds(), time.monotonic()
@@ -314,7 +356,7 @@ def test_prepared_state_and_restart(world):
             check(abs(result["lag"] - 0.75) < 0.01, "right LFO a quarter cycle ahead of the left")
 
     world.run(["xdotool", "windowmove", app.window, "300", "200"])
-    moved = wait_for(lambda: app.geometry()[:2] != (100, 80) and app.geometry()[:2], 5)
+    moved = app.wait_for_move((100, 80))
     check(app.close_window() == 0, "close request quits with status 0")
     app.finish()
     saved = world.read_settings() or {}
@@ -329,7 +371,8 @@ def test_prepared_state_and_restart(world):
         f.write(text.replace(state, marked_state))
     app = App(world)
     check(app.wait_for_window() is not None, "window appears")
-    check(moved and app.geometry()[:2] == moved, "window back at %s" % (moved,))
+    back = moved and app.wait_for_position(moved)
+    check(moved and back == moved, "window back at %s (at %s)" % (moved, back))
     recording = record(world, 0.5, 2.0)
     result = recording and analyse_tremolo(*recording)
     check(result is not None and abs(result["rate"] - 2.0) <= 0.02 and result["min"] < 0.01,
@@ -337,7 +380,7 @@ def test_prepared_state_and_restart(world):
 
     print("-- Ctrl+C quits through shutdown", flush=True)
     world.run(["xdotool", "windowmove", app.window, "220", "150"])
-    moved = wait_for(lambda: app.geometry()[:2] != moved and app.geometry()[:2], 5)
+    moved = app.wait_for_move(moved)
     check(app.interrupt() == 0, "Ctrl+C quits with status 0")
     app.finish()
     saved = world.read_settings() or {}
@@ -349,22 +392,27 @@ def test_prepared_state_and_restart(world):
 def test_menu(world):
     print("-- Options menu", flush=True)
     world.start_jack()
-    world.reset_home()
+    # A known position, so that the click can wait until the window is placed.
+    world.write_settings({"windowX": "200", "windowY": "150"})
     app = App(world)
     check(app.wait_for_window() is not None, "window appears")
-    x, y, _, _ = app.geometry()
+    x, y = app.wait_for_position((200, 150))
 
     # The menu bar runs along the top of the window; "Options" is its first entry.
+    # Clicking also gives the window the keyboard focus, and the keys go to the
+    # menu only once it is open.
     world.run(["xdotool", "mousemove", str(x + 25), str(y + 10), "click", "1"])
-    time.sleep(0.3)
+    menu_open = wait_for(lambda: world.search("--onlyvisible", "--pid", str(app.process.pid), "--name", "^menu$")
+                         and world.focused_window() == app.window, 10)
+    check(bool(menu_open), "clicking 'Options' opens its menu")
     world.run(["xdotool", "key", "Down", "Return"])
 
-    dialog = world.run(["timeout", "10", "xdotool", "search", "--sync", "--name", "^Audio/MIDI Settings$"], timeout=20).stdout.split()
-    check(bool(dialog), "'Audio/MIDI Settings' window opens")
+    title = "Audio/MIDI Settings"
+    dialog = world.find_window(title, app.process.pid)
+    check(dialog is not None, "'%s' window opens" % title)
     if dialog:
-        world.run(["wmctrl", "-i", "-c", "0x%08x" % int(dialog[0])])
-        check(wait_for(lambda: not world.run(["xdotool", "search", "--name", "^Audio/MIDI Settings$"]).stdout.strip(), 10),
-              "settings window closes")
+        world.run(["wmctrl", "-i", "-c", "0x%08x" % int(dialog)])
+        check(wait_for(lambda: not world.managed_windows(title, app.process.pid), 10), "settings window closes")
 
     check(app.interrupt() == 0, "quits with status 0")
     printed = app.finish()
