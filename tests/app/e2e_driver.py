@@ -94,6 +94,7 @@ class World:
             raise RuntimeError("openbox did not start")
 
         self.jackd = None
+        self.jackd_log = os.path.join(self.root, "jackd.log")
 
     def run(self, argv, timeout=60, env=None):
         return subprocess.run(argv, env=env or self.env, capture_output=True, text=True, timeout=timeout)
@@ -130,9 +131,15 @@ class World:
         return out if out.isdigit() else None
 
     def start_jack(self):
+        # Synchronous mode with a long client time-out: every client runs in
+        # every cycle, late or not, so a busy machine delays the audio instead
+        # of dropping blocks from it (which shifts the measured LFO) or
+        # dropping a slow client altogether.
         if self.jackd is None or self.jackd.poll() is not None:
-            self.jackd = spawn(["jackd", "--no-realtime", "-d", "dummy", "-r", str(SAMPLE_RATE), "-p", "256"],
-                               self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with open(self.jackd_log, "a") as log:
+                self.jackd = spawn(["jackd", "--no-realtime", "--sync", "--timeout", "10000",
+                                    "-d", "dummy", "-r", str(SAMPLE_RATE), "-p", "256"],
+                                   self.env, stdout=log, stderr=subprocess.STDOUT)
             if not wait_for(lambda: self.run(["jack_lsp"]).returncode == 0, 15, 0.1):
                 raise RuntimeError("jackd did not start")
 
@@ -249,6 +256,9 @@ def record(world, settle, seconds):
     result = world.run([world.tools.probe, "Quillo", str(LEVEL), str(settle), str(seconds), path], timeout=settle + seconds + 60)
     if result.returncode != 0:
         print("      probe: " + result.stderr.strip(), flush=True)
+        if os.path.exists(world.jackd_log):
+            with open(world.jackd_log) as log:
+                print("".join("      jackd: " + line for line in log.readlines()[-5:]), end="", flush=True)
         return None
     samples = array.array("f")
     with open(path, "rb") as f:
