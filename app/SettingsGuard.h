@@ -15,10 +15,6 @@ namespace settingsguard
     /** Deepest element nesting accepted; real settings nest three deep. */
     static constexpr int maxDepth = 64;
 
-    /** Strict UTF-8: no overlong forms, surrogates, code points past U+10FFFF
-        or truncated sequences. */
-    bool isValidUtf8 (const void* data, size_t numBytes) noexcept;
-
     /** The deepest element nesting in the text, counted generously (anything
         that opens an element counts, self-closing elements close again). */
     int nestingDepth (const char* text, size_t numBytes) noexcept;

@@ -1,4 +1,5 @@
 #include "StateBlob.h"
+#include "Utf8.h"
 
 #include <cmath>
 #include <cstring>
@@ -7,48 +8,6 @@ namespace stateblob
 {
 namespace
 {
-    bool isValidUtf8 (const unsigned char* text, size_t numBytes)
-    {
-        size_t i = 0;
-
-        while (i < numBytes)
-        {
-            const auto c = text[i];
-
-            if (c < 0x80) { ++i; continue; }
-
-            int extra = 0;
-            juce::uint32 codePoint = 0;
-
-            if      ((c & 0xe0) == 0xc0) { extra = 1; codePoint = c & 0x1fu; }
-            else if ((c & 0xf0) == 0xe0) { extra = 2; codePoint = c & 0x0fu; }
-            else if ((c & 0xf8) == 0xf0) { extra = 3; codePoint = c & 0x07u; }
-            else return false;
-
-            if (i + (size_t) extra >= numBytes)
-                return false;
-
-            for (int k = 1; k <= extra; ++k)
-            {
-                const auto follower = text[i + (size_t) k];
-
-                if ((follower & 0xc0) != 0x80)
-                    return false;
-
-                codePoint = (codePoint << 6) | (follower & 0x3fu);
-            }
-
-            static constexpr juce::uint32 smallest[] { 0, 0x80, 0x800, 0x10000 };
-
-            if (codePoint < smallest[extra] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
-                return false;
-
-            i += (size_t) extra + 1;
-        }
-
-        return true;
-    }
-
     /** A "value" that is not a finite number is dropped, so that parameter
         returns to its default instead of carrying NaN or infinity. */
     void dropNonFiniteValues (juce::XmlElement& root)
@@ -70,7 +29,7 @@ namespace
 
 bool isSafeXmlText (const char* text, size_t numBytes)
 {
-    if (numBytes > maxTextBytes || ! isValidUtf8 (reinterpret_cast<const unsigned char*> (text), numBytes))
+    if (numBytes > maxTextBytes || ! isValidUtf8 (text, numBytes))
         return false;
 
     int depth = 0;
