@@ -1,6 +1,7 @@
 #include "PluginParameter.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace
 {
@@ -162,8 +163,9 @@ juce::String PluginParameterSlider::valueToText (float value)
 
 float PluginParameterSlider::textToValue (const juce::String& text)
 {
-    auto characters = text.getCharPointer();
-    const auto value = (float) juce::CharacterFunctions::readDoubleValue (characters);
+    // Read with the C library rather than the framework's reader, which
+    // overflows an int on a long exponent such as "1e99999999999".
+    const auto value = (float) std::strtod (text.toRawUTF8(), nullptr);
 
     // "nan" reads as NaN, which the framework's range would pass straight through;
     // treat it like text that holds no number. Infinities clamp to the range ends.

@@ -2,27 +2,37 @@
 #include "Utf8.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace stateblob
 {
 namespace
 {
-    /** A "value" that is not a finite number is dropped, so that parameter
-        returns to its default instead of carrying NaN or infinity. */
-    void dropNonFiniteValues (juce::XmlElement& root)
+    /** Every "value" is rewritten as a plain number before the parameter tree
+        reads it: the framework's own number parsing overflows an int on long
+        exponents. One that is not a finite number is dropped, so that
+        parameter returns to its default instead of carrying NaN or infinity. */
+    void canonicaliseValues (juce::XmlElement& root)
     {
         for (auto* child : root.getChildIterator())
         {
             if (! child->hasAttribute ("value"))
                 continue;
 
-            const auto text = child->getStringAttribute ("value");
-            auto characters = text.getCharPointer();
-            characters.incrementToEndOfWhitespace();
+            const auto value = std::strtod (child->getStringAttribute ("value").toRawUTF8(), nullptr);
 
-            if (! std::isfinite (juce::CharacterFunctions::readDoubleValue (characters)))
+            if (std::isfinite (value))
+            {
+                char text[48];
+                std::snprintf (text, sizeof (text), "%.20g", value);
+                child->setAttribute ("value", text);
+            }
+            else
+            {
                 child->removeAttribute ("value");
+            }
         }
     }
 }
@@ -145,7 +155,7 @@ std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes, const
     if (root == nullptr || ! root->getTagName().equalsIgnoreCase (expectedTag))
         return {};
 
-    dropNonFiniteValues (*root);
+    canonicaliseValues (*root);
     return root;
 }
 }

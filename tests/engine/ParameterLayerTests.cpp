@@ -191,7 +191,7 @@ TEST (ParameterLayer, TypedTextNeverLeavesAParameterNonFiniteOrOutOfRange)
     QuilloAudioProcessor processor;
     auto& tree = processor.parametersManager.valueTreeState;
 
-    for (auto* text : { "nan", "-nan", "inf", "-inf", "1e40", "-1e40", "", "abc", "5", "-3" })
+    for (auto* text : { "nan", "-nan", "inf", "-inf", "1e40", "-1e40", "1e99999999999", "", "abc", "5", "-3" })
     {
         for (auto* raw : processor.getParameters())
         {

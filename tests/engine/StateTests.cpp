@@ -167,13 +167,14 @@ TEST (EffectState, AcceptedVariants)
         QuilloAudioProcessor p;
         const auto blob = blobOf ("<Quillo><PARAM id=\"depth\" value=\"nan\"/><PARAM id=\"rate\" value=\"inf\"/>"
                                   "<PARAM id=\"limit\" value=\"1e40\"/><PARAM id=\"wet\" value=\"abc\"/>"
-                                  "<PARAM id=\"dry\" value=\"-7\"/></Quillo>");
+                                  "<PARAM id=\"dry\" value=\"-7\"/><PARAM id=\"offsetl\" value=\"0.5e99999999999\"/></Quillo>");
         p.setStateInformation (blob.getData(), (int) blob.getSize());
         EXPECT_FLOAT_EQ (p.depthParameter.getTargetValue(), 0.5f);
         EXPECT_FLOAT_EQ (p.rateParameter.getTargetValue(), 0.5f);
         EXPECT_FLOAT_EQ (p.limitParameter.getTargetValue(), 1.0f);   // a finite number beyond the range clamps
         EXPECT_FLOAT_EQ (p.wetParameter.getTargetValue(), 0.0f);
         EXPECT_FLOAT_EQ (p.dryParameter.getTargetValue(), 0.0f);
+        EXPECT_FLOAT_EQ (p.offsetLParameter.getTargetValue(), 0.0f);   // overflows: dropped, default
 
         for (auto* parameter : p.getParameters())
             EXPECT_TRUE (std::isfinite (parameter->getValue()));
