@@ -207,7 +207,8 @@ void QuilloApp::shutdown()
 {
     // Deleting the window stores its position, and its plug-in holder the
     // device set-up and the input muting, so the settings are saved only after
-    // that. A SIGTERM that comes meanwhile finds the request already taken.
+    // that. The SIGTERM handler stays until then, so that another SIGTERM
+    // cannot end the process halfway.
     deleteWindow();
     appProperties.saveIfNeeded();
     terminationRequests = nullptr;
@@ -218,19 +219,22 @@ void QuilloApp::deleteWindow()
     // The menu bar calls into the window, so it goes first.
     removeMenuBar();
 
-    // A dialog launched asynchronously (the device settings, from the menu or
-    // the muted-input notice) belongs to JUCE's modal component manager, which
-    // deletes it on a later message. A quit that did not dismiss it first
-    // (Ctrl+C, the window's close button) leaves that to JUCE's own shutdown,
-    // after the device manager the settings dialog shows has gone with the
-    // window. So such dialogs go first, here; the manager lets go of a
+    // The only dialog here, the device settings (from the menu or the
+    // muted-input notice), is launched asynchronously and so belongs to JUCE's
+    // modal component manager, which deletes it on a later message. A quit that
+    // did not dismiss it first (Ctrl+C, the window's close button) leaves that
+    // to JUCE's own shutdown, after the device manager the dialog shows has gone
+    // with the window. So dialogs go first, here; the manager lets go of a
     // component that someone else deletes.
-    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
-    auto& desktop = juce::Desktop::getInstance();
+    if (mainWindow != nullptr)
+    {
+        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        auto& desktop = juce::Desktop::getInstance();
 
-    for (int i = desktop.getNumComponents(); --i >= 0;)
-        if (auto* dialog = dynamic_cast<juce::DialogWindow*> (desktop.getComponent (i)))
-            delete dialog;
+        for (int i = desktop.getNumComponents(); --i >= 0;)
+            if (auto* dialog = dynamic_cast<juce::DialogWindow*> (desktop.getComponent (i)))
+                delete dialog;
+    }
 
     windowPlacement = nullptr;
     mainWindow = nullptr;
