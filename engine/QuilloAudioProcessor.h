@@ -103,6 +103,7 @@ public:
     float inverseSampleRate = 0.0f;
 
 private:
+    void followTimeline (juce::int64 timeInSamples, float rate) noexcept;
     void publishTremoloStates() noexcept;
     double startPhase (int group, float offset) const noexcept;
     double modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
