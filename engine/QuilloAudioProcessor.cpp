@@ -60,8 +60,8 @@ void QuilloAudioProcessor::prepareToPlay (double sampleRate, int)
     depthParameter.reset (sampleRate, 0.001);
     rateParameter.reset (sampleRate, 0.001);
 
-    // A sample period that a float cannot hold (a rate of zero, below about
-    // 3e-39 Hz, or not a number) leaves the LFO standing still.
+    // A sample period that a float cannot hold (a rate of zero or less, below
+    // about 3e-39 Hz, or not a number) leaves the LFO standing still.
     const auto period = sampleRate > 0.0 ? (float) (1.0 / sampleRate) : 0.0f;
     inverseSampleRate = std::isfinite (period) ? period : 0.0f;
 }
