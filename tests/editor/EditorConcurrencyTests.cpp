@@ -5,8 +5,6 @@
 #include <atomic>
 #include <thread>
 
-namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
-
 namespace
 {
     using namespace editor_testing;
@@ -47,11 +45,6 @@ namespace
         std::atomic<bool> stop { false };
         std::thread thread;
     };
-
-    void dispatchPendingMessages()
-    {
-        while (juce::dispatchNextMessageOnSystemQueue (true)) {}
-    }
 
     TEST (EditorConcurrencyTest, EditorComesAndGoesWhileAudioRuns)
     {
