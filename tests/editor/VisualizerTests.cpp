@@ -258,7 +258,6 @@ namespace
         editor.setVisible (true);
 
         PaintCounter display (*findDisplay (editor));
-        PaintCounter knobArea (knob (editor, "dry"));
 
         // Nothing changes while the loop runs: every paint of the display is
         // its own timer's doing. A timer of the same 32 ms interval measures
@@ -267,13 +266,11 @@ namespace
         ASSERT_TRUE (runMessageLoopUntil ([&] { return sameInterval.ticks >= 5 && display.paints > 0; }, 1000));
 
         const auto displayBefore = display.paints;
-        const auto knobBefore = knobArea.paints;
         const auto ticksBefore = sameInterval.ticks;
         runMessageLoopUntil ([&] { return sameInterval.ticks >= ticksBefore + 40; }, 1000);
 
         const auto paints = display.paints - displayBefore;
-        EXPECT_GE (paints, 20) << "over 40 ticks of a 32 ms timer";
-        EXPECT_LE (paints, 60) << "over 40 ticks of a 32 ms timer";
-        EXPECT_EQ (knobArea.paints, knobBefore) << "the rest of the editor stays as it is";
+        EXPECT_GE (paints, 25) << "over 40 ticks of a 32 ms timer";
+        EXPECT_LE (paints, 55) << "over 40 ticks of a 32 ms timer";
     }
 }
