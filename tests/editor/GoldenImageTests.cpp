@@ -133,11 +133,15 @@ namespace
             ASSERT_EQ (actual.getBounds(), reference.getBounds());
 
             const auto result = compare (actual, reference);
+            const auto actualFile = outputFolder.getChildFile (juce::String (c.name) + "-actual.png");
+            const auto differenceFile = outputFolder.getChildFile (juce::String (c.name) + "-difference.png");
+
+            // Pictures of an earlier failure would only mislead.
+            actualFile.deleteFile();
+            differenceFile.deleteFile();
 
             if (result.differingPixels > 0)
             {
-                const auto actualFile = outputFolder.getChildFile (juce::String (c.name) + "-actual.png");
-                const auto differenceFile = outputFolder.getChildFile (juce::String (c.name) + "-difference.png");
                 writePng (actual, actualFile);
                 writePng (result.difference, differenceFile);
 
