@@ -70,6 +70,16 @@ namespace editor_testing
         return image;
     }
 
+    /** Writes a picture, replacing any file of that name. False if it could not. */
+    inline bool writePng (const juce::Image& image, const juce::File& file)
+    {
+        file.getParentDirectory().createDirectory();
+        file.deleteFile();
+        juce::FileOutputStream stream (file);
+        juce::PNGImageFormat png;
+        return stream.openedOk() && png.writeImageToStream (image, stream);
+    }
+
     /** Editor and display as they look for the processor's current parameters,
         once an audio block has published the tremolo states they give. */
     inline juce::Image renderEditor (QuilloAudioProcessor& processor)

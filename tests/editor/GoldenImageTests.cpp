@@ -50,15 +50,6 @@ namespace
         return update != nullptr && juce::String (update) == "1";
     }
 
-    bool writePng (const juce::Image& image, const juce::File& file)
-    {
-        file.getParentDirectory().createDirectory();
-        file.deleteFile();
-        juce::FileOutputStream stream (file);
-        juce::PNGImageFormat png;
-        return stream.openedOk() && png.writeImageToStream (image, stream);
-    }
-
     int channelDifference (juce::Colour a, juce::Colour b)
     {
         return juce::jmax (std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()),

@@ -30,15 +30,6 @@ namespace
         std::cout << id << " = " << parameter->getCurrentValueAsText() << "\n";
         return true;
     }
-
-    bool writePng (const juce::Image& image, const juce::String& path)
-    {
-        juce::File file (juce::File::getCurrentWorkingDirectory().getChildFile (path));
-        file.deleteFile();
-        juce::FileOutputStream stream (file);
-        juce::PNGImageFormat png;
-        return stream.openedOk() && png.writeImageToStream (image, stream);
-    }
 }
 
 int main (int argc, char* argv[])
@@ -49,22 +40,25 @@ int main (int argc, char* argv[])
         return 2;
     }
 
-    const juce::ScopedJuceInitialiser_GUI gui;
-    QuilloAudioProcessor processor;
-
-    for (int i = 2; i < argc; ++i)
+    for (int i = 1; i < argc; ++i)
     {
         if (! isValidUtf8 (argv[i], std::strlen (argv[i])))
         {
             std::cerr << "argument " << i << " is not UTF-8\n";
             return 2;
         }
-
-        if (! applyAssignment (processor, juce::String::fromUTF8 (argv[i])))
-            return 2;
     }
 
-    if (! writePng (editor_testing::renderEditor (processor), juce::String::fromUTF8 (argv[1])))
+    const juce::ScopedJuceInitialiser_GUI gui;
+    QuilloAudioProcessor processor;
+
+    for (int i = 2; i < argc; ++i)
+        if (! applyAssignment (processor, juce::String::fromUTF8 (argv[i])))
+            return 2;
+
+    const auto picture = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String::fromUTF8 (argv[1]));
+
+    if (! editor_testing::writePng (editor_testing::renderEditor (processor), picture))
     {
         std::cerr << "could not write " << argv[1] << "\n";
         return 1;
