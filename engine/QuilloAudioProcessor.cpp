@@ -264,9 +264,11 @@ juce::AudioProcessorEditor* QuilloAudioProcessor::createEditor()
 //==============================================================================
 namespace
 {
+    /** The parameter tree connects a parameter to every child with its "id",
+        whatever the child's tag, and takes its value from the last one. */
     bool isParameterElement (const juce::ValueTree& child, const juce::RangedAudioParameter& parameter)
     {
-        return child.hasType ("PARAM") && child.getProperty ("id").toString() == parameter.paramID;
+        return child.getProperty ("id").toString() == parameter.paramID;
     }
 
     /** The state in the order it is written: the root's attributes, the parameters'
@@ -319,9 +321,8 @@ namespace
 
         // Every element of a parameter, a repeated one too, carries its current value.
         for (auto child : ordered)
-            if (child.hasType ("PARAM"))
-                if (auto* value = valueTreeState.getRawParameterValue (child.getProperty ("id").toString()))
-                    child.setProperty ("value", (double) value->load(), nullptr);
+            if (auto* value = valueTreeState.getRawParameterValue (child.getProperty ("id").toString()))
+                child.setProperty ("value", (double) value->load(), nullptr);
 
         return ordered;
     }

@@ -191,6 +191,17 @@ TEST (EffectState, AcceptedVariants)
         for (auto* parameter : p.getParameters())
             EXPECT_TRUE (std::isfinite (parameter->getValue()));
     }
+
+    // The parameter tree takes a value from any child with the parameter's id, whatever
+    // its tag, and from the last such child: those values are cleaned up too.
+    {
+        QuilloAudioProcessor p;
+        const auto blob = blobOf ("<Quillo><PARAM id=\"rate\" value=\"2\"/><Other id=\"rate\" value=\"nan\"/>"
+                                  "<PARM id=\"depth\" value=\"0.25\"/></Quillo>");
+        p.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_FLOAT_EQ (p.rateParameter.getTargetValue(), 0.5f);
+        EXPECT_FLOAT_EQ (p.depthParameter.getTargetValue(), 0.25f);
+    }
 }
 
 TEST (EffectState, RejectedBlocksChangeNothing)
@@ -310,6 +321,7 @@ TEST (EffectState, WritingIsIdempotentAndAlwaysReadBack)
         "<Quillo/>",
         "<QUILLO z=\"1\"><PARAM id=\"rate\" value=\"3.3\"/><PARAM id=\"rate\" value=\"0.1\" q=\"\"/>text<x>y</x></QUILLO>",
         "<Quillo><PARAM id=\"depth\" value=\"0.3\"/><PARAM value=\"2\"/><PARAM id=\"offsetl\" value=\" +7e-1\"/></Quillo>",
+        "<QUILLO><PARM id=\"rate\" value=\"1e40\"/></QUILLO>",
         juce::CharPointer_UTF8 ("<Quillo a=\"&#9;&#13;&#10;\">caf\xc3\xa9<b c=\"\xf0\x9f\x8e\xb5\"/><![CDATA[]]><!-- x --></Quillo>"),
         // Escaping grows these past the reader's limits: the parameters must survive alone.
         "<Quillo a='" + quotes + "'><PARAM id=\"depth\" value=\"0.3\"/></Quillo>",
@@ -326,7 +338,7 @@ TEST (EffectState, WritingIsIdempotentAndAlwaysReadBack)
         ASSERT_NE (stateblob::read (first.getData(), (int) first.getSize(), "Quillo"), nullptr);
     }
 
-    const auto grown = restoredFrom (blobOf (texts[4]));
+    const auto grown = restoredFrom (blobOf (texts[5]));
     EXPECT_FLOAT_EQ (grown->depthParameter.getTargetValue(), 0.3f);
     EXPECT_TRUE (textOf (stateOf (*grown)).startsWith ("<Quillo><PARAM id=\"dry\""));
 }

@@ -60,6 +60,9 @@ int main (int argc, char** argv)
     save (blob ("<!DOCTYPE Quillo [<!ENTITY a \"&#x30;.5\"><!ENTITY b \"&a;&a;\">]><Quillo><PARAM id=\"depth\" value=\"&b;\"/></Quillo>"));
     save (blob ("<Quillo foo=\"bar\"><PARAM id=\"unknown\" value=\"hello\"/><PARAM id=\"depth\" value=\"0.25\" note=\"&lt;&#10;\"/>"
                 "<Extra><Inner a='\"'/></Extra>text<![CDATA[x]]><!-- c --></Quillo>"));
+
+    // Found by the fuzzer: a parameter's value in a child of another tag.
+    save (blob ("<QUILLO><PARM id=\"rate\" value=\"1e40\"/></QUILLO>"));
     std::cout << count << " seeds in " << folder.getFullPathName() << "\n";
     return 0;
 }
