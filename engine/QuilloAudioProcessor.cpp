@@ -271,6 +271,13 @@ namespace
         return child.getProperty ("id").toString() == parameter.paramID;
     }
 
+    juce::ValueTree newParameterElement (const juce::RangedAudioParameter& parameter)
+    {
+        juce::ValueTree element ("PARAM");
+        element.setProperty ("id", parameter.paramID, nullptr);
+        return element;
+    }
+
     /** The state in the order it is written: the root's attributes, the parameters'
         elements in the order the parameters were created, each with the value the
         parameter holds, then whatever else the tree holds, as it holds it. Without
@@ -306,11 +313,7 @@ namespace
                 }
 
                 if (! found)
-                {
-                    juce::ValueTree element ("PARAM");
-                    element.setProperty ("id", parameter->paramID, nullptr);
-                    ordered.appendChild (element, nullptr);
-                }
+                    ordered.appendChild (newParameterElement (*parameter), nullptr);
             }
         }
 
@@ -332,8 +335,8 @@ void QuilloAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     // copyState() brings the tree up to date first, so a change made just
     // before the window closes is not lost.
-    const auto& valueTreeState = parametersManager.valueTreeState;
-    const auto state = parametersManager.valueTreeState.copyState();
+    auto& valueTreeState = parametersManager.valueTreeState;
+    const auto state = valueTreeState.copyState();
 
     stateblob::write (*stateblob::xmlOf (stateToWrite (state, getParameters(), valueTreeState, true)), destData);
 
@@ -385,11 +388,7 @@ void QuilloAudioProcessor::setStateInformation (const void* data, int sizeInByte
             // A parameter that the state does not mention returns to its default: an
             // element without a value gives it one.
             if (! found)
-            {
-                juce::ValueTree element ("PARAM");
-                element.setProperty ("id", parameter->paramID, nullptr);
-                tree.appendChild (element, nullptr);
-            }
+                tree.appendChild (newParameterElement (*parameter), nullptr);
         }
     }
 
