@@ -1,10 +1,80 @@
 #include "StateBlob.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
+
+namespace
+{
+    /** The parameter tree connects a parameter to every child with its "id",
+        whatever the child's tag, and takes its value from the last one. */
+    bool isParameterElement (const juce::ValueTree& child, const juce::RangedAudioParameter& parameter)
+    {
+        return child.getProperty ("id").toString() == parameter.paramID;
+    }
+
+    juce::ValueTree newParameterElement (const juce::RangedAudioParameter& parameter)
+    {
+        juce::ValueTree element ("PARAM");
+        element.setProperty ("id", parameter.paramID, nullptr);
+        return element;
+    }
+
+    /** The state in the order it is written: the root's attributes, the parameters'
+        elements in the order the parameters were created, each with the value the
+        parameter holds, then whatever else the tree holds, as it holds it. Without
+        the rest, only the parameters' elements with "id" and "value". */
+    juce::ValueTree stateToWrite (const juce::ValueTree& state, const juce::AudioProcessorValueTreeState& valueTreeState,
+                                  bool withEverythingElse)
+    {
+        juce::ValueTree ordered (state.getType());
+        std::vector<bool> written ((size_t) state.getNumChildren(), false);
+
+        if (withEverythingElse)
+            ordered.copyPropertiesFrom (state, nullptr);
+
+        auto add = [&] (int index)
+        {
+            ordered.appendChild (state.getChild (index).createCopy(), nullptr);
+            written[(size_t) index] = true;
+        };
+
+        for (auto* raw : valueTreeState.processor.getParameters())
+        {
+            if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (raw))
+            {
+                bool found = false;
+
+                for (int i = 0; withEverythingElse && ! found && i < state.getNumChildren(); ++i)
+                {
+                    if (! written[(size_t) i] && isParameterElement (state.getChild (i), *parameter))
+                    {
+                        add (i);
+                        found = true;
+                    }
+                }
+
+                if (! found)
+                    ordered.appendChild (newParameterElement (*parameter), nullptr);
+            }
+        }
+
+        if (withEverythingElse)
+            for (int i = 0; i < state.getNumChildren(); ++i)
+                if (! written[(size_t) i])
+                    add (i);
+
+        // Every element of a parameter, a repeated one too, carries its current value.
+        for (auto child : ordered)
+            if (auto* value = valueTreeState.getRawParameterValue (child.getProperty ("id").toString()))
+                child.setProperty ("value", (double) value->load(), nullptr);
+
+        return ordered;
+    }
+}
 
 namespace stateblob
 {
@@ -125,5 +195,59 @@ double numberOf (const juce::String& text)
 {
     // Not the framework's own number reading, which overflows an int on long exponents.
     return std::strtod (text.toRawUTF8(), nullptr);
+}
+
+void writeState (const juce::ValueTree& state, const juce::AudioProcessorValueTreeState& valueTreeState,
+                 juce::MemoryBlock& destination)
+{
+    write (*xmlOf (stateToWrite (state, valueTreeState, true)), destination);
+
+    // What is written must be read back at the next start. Content from a
+    // restored state that grew past the reader's limits on the way (escaped
+    // characters, added values) is left out rather than losing the whole state.
+    if (read (destination.getData(), (int) destination.getSize(), state.getType().toString()) == nullptr)
+        write (*xmlOf (stateToWrite (state, valueTreeState, false)), destination);
+}
+
+juce::ValueTree stateToRestore (const juce::XmlElement& xml, const juce::AudioProcessor& processor)
+{
+    auto tree = treeOf (xml);
+
+    for (auto* raw : processor.getParameters())
+    {
+        if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (raw))
+        {
+            bool found = false;
+
+            for (auto child : tree)
+            {
+                if (! isParameterElement (child, *parameter))
+                    continue;
+
+                found = true;
+
+                // Only a parameter's own value is read as a number, and it reaches the
+                // tree as one within the range; one that is not a finite number is
+                // dropped, so that parameter returns to its default.
+                if (child.hasProperty ("value"))
+                {
+                    const auto value = numberOf (child.getProperty ("value").toString());
+                    const auto& range = parameter->getNormalisableRange();
+
+                    if (std::isfinite (value))
+                        child.setProperty ("value", juce::jlimit ((double) range.start, (double) range.end, value), nullptr);
+                    else
+                        child.removeProperty ("value", nullptr);
+                }
+            }
+
+            // A parameter that the state does not mention returns to its default: an
+            // element without a value gives it one.
+            if (! found)
+                tree.appendChild (newParameterElement (*parameter), nullptr);
+        }
+    }
+
+    return tree;
 }
 }

@@ -2,7 +2,7 @@
 
 #include "UntrustedXml.h"
 
-#include <juce_data_structures/juce_data_structures.h>
+#include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
 
@@ -39,4 +39,18 @@ namespace stateblob
     /** The number that a state's "value" text stands for: a decimal number read as
         far as it goes, 0 when it starts with none. May be NaN or infinite. */
     double numberOf (const juce::String& text);
+
+    /** Writes the effect's state: the root's attributes, one element per parameter
+        in the order the parameters were created, each carrying the value its
+        parameter holds, then whatever else the tree holds, as it holds it. What is
+        written always reads back; if the whole tree would not, only the
+        parameters' elements are written. */
+    void writeState (const juce::ValueTree& state, const juce::AudioProcessorValueTreeState& valueTreeState,
+                     juce::MemoryBlock& destination);
+
+    /** The tree to restore from a state's root element: every parameter's value
+        read as a finite number within its range (or dropped, so the parameter
+        takes its default), and an element without a value added for each
+        parameter the state does not mention. Everything else is kept as read. */
+    juce::ValueTree stateToRestore (const juce::XmlElement& xml, const juce::AudioProcessor& processor);
 }
