@@ -53,6 +53,10 @@ OrvelLookAndFeel::OrvelLookAndFeel()
     setColour (juce::Slider::thumbColourId, juce::Colours::white);
     setColour (juce::ScrollBar::thumbColourId, juce::Colour (0x7f000000));
     setColour (juce::ListBox::backgroundColourId, juce::Colours::transparentWhite);
+
+    // While a value is typed, V4 outlines the value box's text editor 2 px wide
+    // in this colour (the scheme's white). The box shows no outline then either.
+    setColour (juce::TextEditor::focusedOutlineColourId, juce::Colour (0x00000000));
 }
 
 OrvelLookAndFeel::~OrvelLookAndFeel() = default;

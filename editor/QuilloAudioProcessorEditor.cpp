@@ -8,6 +8,10 @@ namespace
     constexpr int editorHeight = 255;
     constexpr int topAreaHeight = 85;
 
+    // How often the editor re-reads the "sync" and "waveform" targets, which is
+    // how a change made off the message thread reaches the knobs.
+    constexpr int targetFollowIntervalMs = 50;
+
     // 1.5 pi - 0.8 and 2.5 pi + 0.8: the arc leaves a gap of about 88 degrees at the bottom.
     constexpr float rotaryStartAngle = 3.9123890f;
     constexpr float rotaryEndAngle = 8.6539812f;
@@ -63,18 +67,13 @@ QuilloAudioProcessorEditor::QuilloAudioProcessorEditor (QuilloAudioProcessor& pr
 
     setBounds (getX(), getY(), editorWidth, editorHeight);
 
-    // Targets, not next values: reading them steps nothing the audio thread uses.
-    updateSyncSliders (audioProcessor.syncParameter.getTargetValue() != 0.0f);
-    updateWaveformSliders (toWaveform (audioProcessor.waveformParameter.getTargetValue()));
-
-    // Changes from another thread are handed over through a SafePointer to this
-    // editor; making the first one here, on the message thread, keeps the
-    // component's weak-reference block from being created on that other thread.
-    [[maybe_unused]] const juce::Component::SafePointer<QuilloAudioProcessorEditor> warmUp (this);
+    followTargets();
 
     auto& tree = audioProcessor.parametersManager.valueTreeState;
     tree.addParameterListener ("sync", this);
     tree.addParameterListener ("waveform", this);
+
+    startTimer (targetFollowIntervalMs);
 }
 
 QuilloAudioProcessorEditor::~QuilloAudioProcessorEditor()
@@ -83,6 +82,7 @@ QuilloAudioProcessorEditor::~QuilloAudioProcessorEditor()
     auto& tree = audioProcessor.parametersManager.valueTreeState;
     tree.removeParameterListener ("sync", this);
     tree.removeParameterListener ("waveform", this);
+    stopTimer();
 }
 
 //==============================================================================
@@ -179,19 +179,14 @@ void QuilloAudioProcessorEditor::resized()
 //==============================================================================
 void QuilloAudioProcessorEditor::parameterChanged (const juce::String& parameterID, float newValue)
 {
-    // The knobs may only be touched on the message thread. In this program the
-    // tree reports sync and waveform there; a host automating them from its
-    // audio thread gets the update applied a moment later instead.
-    if (! juce::MessageManager::existsAndIsCurrentThread())
-    {
-        juce::MessageManager::callAsync ([editor = juce::Component::SafePointer<QuilloAudioProcessorEditor> (this),
-                                          parameterID, newValue]
-                                         {
-                                             if (editor != nullptr)
-                                                 editor->parameterChanged (parameterID, newValue);
-                                         });
+    // The knobs may only be touched on the message thread. A change from any
+    // other thread is left to the timer, which reads the targets rather than a
+    // value queued here: a queued value could be older than a change made on
+    // the message thread meanwhile. Nor can this set a flag for the timer: the
+    // tree calls the editor before the parameter layer has stored the new
+    // target, so a timer tick in between would read the old one and lose it.
+    if (juce::Thread::getCurrentThreadId() != messageThreadId)
         return;
-    }
 
     const auto syncId = idsByName.find ("Sync");
 
@@ -205,6 +200,19 @@ void QuilloAudioProcessorEditor::parameterChanged (const juce::String& parameter
 
     if (waveformId != idsByName.end() && parameterID == waveformId->second)
         updateWaveformSliders (toWaveform (newValue));
+}
+
+void QuilloAudioProcessorEditor::followTargets()
+{
+    // Targets, not next values: reading them steps nothing the audio thread uses.
+    updateSyncSliders (audioProcessor.syncParameter.getTargetValue() != 0.0f);
+    updateWaveformSliders (toWaveform (audioProcessor.waveformParameter.getTargetValue()));
+}
+
+void QuilloAudioProcessorEditor::timerCallback()
+{
+    // Setting a knob to the state it already has changes and repaints nothing.
+    followTargets();
 }
 
 juce::Slider* QuilloAudioProcessorEditor::findSlider (const juce::String& name) const

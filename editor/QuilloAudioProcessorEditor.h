@@ -19,7 +19,8 @@
     for the current settings.
 */
 class QuilloAudioProcessorEditor : public juce::AudioProcessorEditor,
-                                   private juce::AudioProcessorValueTreeState::Listener
+                                   private juce::AudioProcessorValueTreeState::Listener,
+                                   private juce::Timer
 {
 public:
     explicit QuilloAudioProcessorEditor (QuilloAudioProcessor& processorToEdit);
@@ -28,8 +29,11 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
-    /** Follows "sync" and "waveform". A change made on another thread than the
-        message thread is handed to the message thread and applied there. */
+    /** Follows "sync" and "waveform". On the message thread the knobs change at
+        once. A change made on any other thread (a host automating from its audio
+        thread) does nothing there: the editor's timer re-reads both targets on the
+        message thread, so the latest value wins and the calling thread gets no
+        allocation, lock or wait from the editor. */
     void parameterChanged (const juce::String& parameterID, float newValue) override;
 
 private:
@@ -41,7 +45,15 @@ private:
 
     juce::Slider* findSlider (const juce::String& name) const;
 
+    /** Enables the knobs as the current targets of "sync" and "waveform" say. */
+    void followTargets();
+    void timerCallback() override;
+
     QuilloAudioProcessor& audioProcessor;
+
+    // The editor is made on the message thread. Comparing thread ids takes no
+    // lock, unlike asking the message manager.
+    const juce::Thread::ThreadID messageThreadId = juce::Thread::getCurrentThreadId();
 
     // Declared before every component that uses it, so it outlives them all.
     OrvelLookAndFeel lookAndFeel;

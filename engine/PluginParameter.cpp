@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace
 {
@@ -107,7 +108,12 @@ float PluginParameter::getCurrentValue() noexcept
 void PluginParameter::reset (double sampleRate, double rampLengthInSeconds) noexcept
 {
     pickUpLatestTarget();
-    juce::LinearSmoothedValue<float>::reset (sampleRate, rampLengthInSeconds);
+
+    // The framework converts the step count to int unchecked; a host's absurd
+    // sample rate (zero, negative, not a number, 1e300) must not overflow it.
+    const auto steps = std::floor (rampLengthInSeconds * sampleRate);
+    const auto maximum = (double) std::numeric_limits<int>::max();
+    juce::LinearSmoothedValue<float>::reset (steps > 0.0 ? (int) juce::jmin (steps, maximum) : 0);
 }
 
 int PluginParameter::getRampCountdown() noexcept

@@ -5,9 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <vector>
-#include <thread>
 
 //==============================================================================
 QuilloAudioProcessor::QuilloAudioProcessor()
@@ -60,7 +57,10 @@ void QuilloAudioProcessor::prepareToPlay (double sampleRate, int)
     depthParameter.reset (sampleRate, 0.001);
     rateParameter.reset (sampleRate, 0.001);
 
-    inverseSampleRate = sampleRate > 0.0 ? (float) (1.0 / sampleRate) : 0.0f;
+    // A sample period that a float cannot hold (a rate of zero or less, below
+    // about 3e-39 Hz, or not a number) leaves the LFO standing still.
+    const auto period = sampleRate > 0.0 ? (float) (1.0 / sampleRate) : 0.0f;
+    inverseSampleRate = std::isfinite (period) ? period : 0.0f;
 }
 
 QuilloAudioProcessor::TremoloState QuilloAudioProcessor::updateTremoloState (juce::AudioPlayHead* hostPlayHead)
@@ -81,24 +81,43 @@ QuilloAudioProcessor::TremoloState QuilloAudioProcessor::updateTremoloState (juc
             {
                 static constexpr double divisors[] { 240.0, 120.0, 60.0, 30.0, 15.0, 7.5 };
                 const auto figure = (int) figureParameter.getTargetValue();
+                const auto syncedRate = juce::isPositiveAndBelow (figure, (int) std::size (divisors))
+                                          ? (float) (*bpm / divisors[figure]) : rate;
 
-                if (juce::isPositiveAndBelow (figure, (int) std::size (divisors)))
-                    rate = (float) (*bpm / divisors[figure]);
-
-                const auto timeInSamples = position->getTimeInSamples();
-
-                if (position->getIsPlaying() && timeInSamples.hasValue())
+                // A tempo so large that its rate overflows a float counts as no tempo.
+                if (std::isfinite (syncedRate))
                 {
-                    const auto phase = std::fmod ((float) *timeInSamples * (inverseSampleRate * rate), 1.0f);
+                    rate = syncedRate;
+                    const auto timeInSamples = position->getTimeInSamples();
 
-                    if (std::isfinite (phase))
-                        lfoPhase[0] = lfoPhase[1] = phase;
+                    if (position->getIsPlaying() && timeInSamples.hasValue())
+                        followTimeline (*timeInSamples, rate);
                 }
             }
         }
     }
 
     return { rate, depth, waveform };
+}
+
+void QuilloAudioProcessor::followTimeline (juce::int64 timeInSamples, float rate) noexcept
+{
+    // In double: in float, a position of a few hours and the cycles it makes are
+    // rounded by whole hundredths of a cycle, and the LFO would jump at every
+    // block edge. The step per sample is the block path's own float product, so
+    // the timeline and the block path agree on where the next block starts.
+    const auto increment = (double) (inverseSampleRate * rate);
+    const auto phase = std::fmod ((double) timeInSamples * increment, 1.0);
+
+    if (! std::isfinite (phase))
+        return;
+
+    for (int group = 0; group < 2; ++group)
+    {
+        lfoPhase[group] = (float) phase;
+        storedPhase[group] = lfoPhase[group];
+        carriedPhase[group] = phase;
+    }
 }
 
 float QuilloAudioProcessor::lfo (float phase, Waveform waveform)
@@ -119,15 +138,16 @@ float QuilloAudioProcessor::lfoShape (float phase, Waveform waveform, float limi
 //==============================================================================
 void QuilloAudioProcessor::publishTremoloStates() noexcept
 {
+    // The odd count goes first. Each field is stored with release, so a reader
+    // that acquires a new field value also sees the odd count, and retries.
     const auto sequence = publishedSequence.load (std::memory_order_relaxed);
     publishedSequence.store (sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence (std::memory_order_release);
 
     for (int group = 0; group < 2; ++group)
     {
-        publishedRate[group].store (tremoloStates[group].rate, std::memory_order_relaxed);
-        publishedDepth[group].store (tremoloStates[group].depth, std::memory_order_relaxed);
-        publishedWaveform[group].store (tremoloStates[group].waveform, std::memory_order_relaxed);
+        publishedRate[group].store (tremoloStates[group].rate, std::memory_order_release);
+        publishedDepth[group].store (tremoloStates[group].depth, std::memory_order_release);
+        publishedWaveform[group].store (tremoloStates[group].waveform, std::memory_order_release);
     }
 
     publishedSequence.store (sequence + 2, std::memory_order_release);
@@ -143,12 +163,12 @@ std::array<QuilloAudioProcessor::TremoloState, 2> QuilloAudioProcessor::getPubli
 
         if ((before & 1u) == 0)
         {
+            // Acquire loads: the count read after them is at least as new as
+            // the publication each value came from.
             for (int group = 0; group < 2; ++group)
-                states[(size_t) group] = { publishedRate[group].load (std::memory_order_relaxed),
-                                           publishedDepth[group].load (std::memory_order_relaxed),
-                                           (Waveform) publishedWaveform[group].load (std::memory_order_relaxed) };
-
-            std::atomic_thread_fence (std::memory_order_acquire);
+                states[(size_t) group] = { publishedRate[group].load (std::memory_order_acquire),
+                                           publishedDepth[group].load (std::memory_order_acquire),
+                                           (Waveform) publishedWaveform[group].load (std::memory_order_acquire) };
 
             if (publishedSequence.load (std::memory_order_relaxed) == before)
                 return states;
@@ -226,6 +246,11 @@ void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     const auto outs = juce::jmin (getTotalNumOutputChannels(), buffer.getNumChannels());
     const auto numSamples = buffer.getNumSamples();
 
+    // The phases are public members; one that is not finite starts again from 0.
+    for (auto& phase : lfoPhase)
+        if (! std::isfinite (phase))
+            phase = 0.0f;
+
     auto* hostPlayHead = getPlayHead();
     tremoloStates[0] = updateTremoloState (hostPlayHead);
     tremoloStates[1] = updateTremoloState (hostPlayHead);
@@ -262,90 +287,19 @@ juce::AudioProcessorEditor* QuilloAudioProcessor::createEditor()
 }
 
 //==============================================================================
-namespace
-{
-    /** A number as the state has always written it: up to 20 significant digits, no trailing zeros. */
-    juce::String stateNumber (double value)
-    {
-        char text[48];
-        std::snprintf (text, sizeof (text), "%.20g", value);
-        return text;
-    }
-}
-
 void QuilloAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     // copyState() brings the tree up to date first, so a change made just
     // before the window closes is not lost.
-    const auto state = parametersManager.valueTreeState.copyState();
-    juce::XmlElement root (state.getType().toString());
-
-    // Parameters in the order they were created, then whatever else the tree holds.
-    std::vector<bool> written ((size_t) state.getNumChildren(), false);
-
-    auto writeChild = [&] (int index)
-    {
-        const auto child = state.getChild (index);
-        auto* element = root.createNewChildElement (child.getType().toString());
-
-        for (int i = 0; i < child.getNumProperties(); ++i)
-        {
-            const auto name = child.getPropertyName (i);
-            const auto& value = child.getProperty (name);
-            element->setAttribute (name, value.isDouble() || value.isInt() || value.isInt64() ? stateNumber ((double) value)
-                                                                                           : value.toString());
-        }
-
-        for (const auto& grandChild : child)
-            if (auto xml = grandChild.createXml())
-                element->addChildElement (xml.release());
-
-        written[(size_t) index] = true;
-    };
-
-    for (auto* parameter : getParameters())
-        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
-            for (int i = 0; i < state.getNumChildren(); ++i)
-                if (! written[(size_t) i] && state.getChild (i).getProperty ("id").toString() == withId->paramID)
-                {
-                    writeChild (i);
-                    break;
-                }
-
-    for (int i = 0; i < state.getNumChildren(); ++i)
-        if (! written[(size_t) i])
-            writeChild (i);
-
-    stateblob::write (root, destData);
+    stateblob::writeState (parametersManager.valueTreeState.copyState(), parametersManager.valueTreeState, destData);
 }
 
 void QuilloAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto& tree = parametersManager.valueTreeState;
-    auto xml = stateblob::read (data, sizeInBytes, tree.state.getType().toString());
+    auto& valueTreeState = parametersManager.valueTreeState;
 
-    if (xml == nullptr)
-        return;
-
-    // A parameter that the state does not mention returns to its default: an
-    // element without a value gives it one.
-    for (auto* parameter : getParameters())
-    {
-        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
-        {
-            const auto hasChild = std::any_of (xml->getChildIterator().begin(), xml->getChildIterator().end(),
-                                               [&] (const juce::XmlElement* child)
-                                               {
-                                                   return child->hasTagName ("PARAM")
-                                                       && child->getStringAttribute ("id") == withId->paramID;
-                                               });
-
-            if (! hasChild)
-                xml->createNewChildElement ("PARAM")->setAttribute ("id", withId->paramID);
-        }
-    }
-
-    tree.replaceState (juce::ValueTree::fromXml (*xml));
+    if (const auto xml = stateblob::read (data, sizeInBytes, valueTreeState.state.getType().toString()))
+        valueTreeState.replaceState (stateblob::stateToRestore (*xml, valueTreeState.processor));
 }
 
 //==============================================================================

@@ -103,6 +103,7 @@ public:
     float inverseSampleRate = 0.0f;
 
 private:
+    void followTimeline (juce::int64 timeInSamples, float rate) noexcept;
     void publishTremoloStates() noexcept;
     double startPhase (int group, float offset) const noexcept;
     double modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
@@ -118,6 +119,8 @@ private:
 
     // Seqlock-style hand-over of tremoloStates to the message thread: the audio
     // thread never waits, a reader retries while a block is being published.
+    // Release stores and acquire loads on the fields themselves, no fences, so
+    // the race detector sees the hand-over.
     std::atomic<juce::uint32> publishedSequence { 0 };
     std::atomic<float> publishedRate[2];
     std::atomic<float> publishedDepth[2];

@@ -133,11 +133,13 @@ namespace tremolo
     }
 
     /** The phase increment reduced to [0, 1): the LFO is periodic, and a small
-        increment keeps the per-chunk phases in range of an int truncation. */
+        increment keeps the per-chunk phases in range of an int truncation. An
+        increment that overflowed (an absurd rate or sample period) has no phase
+        to follow; the LFO stands still. */
     inline double reducedIncrement (float increment) noexcept
     {
         const auto inc = (double) increment;
-        return inc - std::floor (inc);
+        return std::isfinite (inc) ? inc - std::floor (inc) : 0.0;
     }
 
     /** Phase after numSamples steps from start, wrapped into [0, 1). */

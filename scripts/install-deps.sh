@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config python3
     juce-modules-source
+    libexpat1-dev
     libjack-jackd2-dev jackd2
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libfuzzer-14-dev libclang-rt-14-dev

@@ -5,8 +5,6 @@
 #include <atomic>
 #include <thread>
 
-namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
-
 namespace
 {
     using namespace editor_testing;
@@ -47,11 +45,6 @@ namespace
         std::atomic<bool> stop { false };
         std::thread thread;
     };
-
-    void dispatchPendingMessages()
-    {
-        while (juce::dispatchNextMessageOnSystemQueue (true)) {}
-    }
 
     TEST (EditorConcurrencyTest, EditorComesAndGoesWhileAudioRuns)
     {
@@ -123,5 +116,38 @@ namespace
             std::this_thread::yield();
 
         render (*editor);
+    }
+
+    TEST (EditorConcurrencyTest, HostAutomatesSyncAndWaveformWhileTheEditorRuns)
+    {
+        QuilloAudioProcessor processor;
+        QuilloAudioProcessorEditor editor (processor);
+        AudioThread audio (processor);
+        std::atomic<bool> automationDone { false };
+
+        // A host's thread changes both, as automation would, while the editor's
+        // timers, its knobs and its display run on the message thread.
+        std::thread automation ([&]
+        {
+            for (int i = 0; i < 2000; ++i)
+            {
+                setParameter (processor, "sync", (float) (i % 2));
+                setParameter (processor, "waveform", (float) (i % 4));
+            }
+
+            setParameter (processor, "sync", 1.0f);
+            setParameter (processor, "waveform", 2.0f);
+            automationDone.store (true);
+        });
+
+        runMessageLoopUntil ([&] { render (editor); return automationDone.load(); }, 3000);
+        automation.join();
+
+        // The knobs end up as the last values say.
+        EXPECT_TRUE (runMessageLoopUntil ([&]
+        {
+            return knob (editor, "figure").isEnabled() && ! knob (editor, "rate").isEnabled()
+                && ! knob (editor, "limit").isEnabled() && knob (editor, "smoothing").isEnabled();
+        }));
     }
 }

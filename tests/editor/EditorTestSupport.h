@@ -5,6 +5,10 @@
 
 #include <memory>
 
+// JUCE's own step of the Linux message loop; modal loops are compiled out, so
+// the tests drive the queue themselves.
+namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
+
 namespace editor_testing
 {
     constexpr double sampleRate = 48000.0;
@@ -64,5 +68,54 @@ namespace editor_testing
         juce::Graphics g (image);
         component.paintEntireComponent (g, true);
         return image;
+    }
+
+    /** Writes a picture, replacing any file of that name. False if it could not. */
+    inline bool writePng (const juce::Image& image, const juce::File& file)
+    {
+        file.getParentDirectory().createDirectory();
+        file.deleteFile();
+        juce::FileOutputStream stream (file);
+        juce::PNGImageFormat png;
+        return stream.openedOk() && png.writeImageToStream (image, stream);
+    }
+
+    /** Editor and display as they look for the processor's current parameters,
+        once an audio block has published the tremolo states they give. */
+    inline juce::Image renderEditor (QuilloAudioProcessor& processor)
+    {
+        publishStates (processor);
+        QuilloAudioProcessorEditor editor (processor);
+        return render (editor);
+    }
+
+    inline void dispatchPendingMessages()
+    {
+        while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+    }
+
+    /** A timer that only counts its callbacks: the tests' measure of how long
+        the message loop has run, in place of a clock. */
+    struct TickCounter : private juce::Timer
+    {
+        explicit TickCounter (int intervalMs)    { startTimer (intervalMs); }
+        ~TickCounter() override                  { stopTimer(); }
+
+        void timerCallback() override            { ++ticks; }
+
+        int ticks = 0;
+    };
+
+    /** Runs the message loop until the condition holds or a 10 ms timer has
+        ticked the given number of times. Returns the condition. */
+    template <typename Condition>
+    bool runMessageLoopUntil (Condition&& condition, int maxTicks = 300)
+    {
+        TickCounter clock (10);
+
+        while (! condition() && clock.ticks < maxTicks)
+            juce::dispatchNextMessageOnSystemQueue (false);
+
+        return condition();
     }
 }

@@ -190,3 +190,78 @@ namespace
         }
     }
 }
+
+namespace
+{
+    TEST (OrvelLookAndFeelTest, ColourSchemeAndColourSettings)
+    {
+        OrvelLookAndFeel lookAndFeel;
+        using UI = juce::LookAndFeel_V4::ColourScheme::UIColour;
+
+        struct SchemeColour { UI which; juce::uint32 argb; };
+        const SchemeColour scheme[] {
+            { UI::windowBackground, 0xff323e44 }, { UI::widgetBackground, 0xff263238 }, { UI::menuBackground, 0xff323e44 },
+            { UI::outline, 0xffffffff },          { UI::defaultText, 0xffffffff },      { UI::defaultFill, 0xfff8f8ff },
+            { UI::highlightedText, 0xffffffff },  { UI::highlightedFill, 0xffffffff },  { UI::menuText, 0xffffffff },
+        };
+
+        for (const auto& c : scheme)
+            EXPECT_EQ (lookAndFeel.getCurrentColourScheme().getUIColour (c.which).getARGB(), c.argb) << (int) c.which;
+
+        struct Setting { int id; juce::uint32 argb; const char* what; };
+        const Setting settings[] {
+            { juce::Slider::trackColourId,               0x19ffffff, "track" },
+            { juce::Slider::rotarySliderFillColourId,    0xff6dd6ff, "value arc" },
+            { juce::Slider::rotarySliderOutlineColourId, 0xff000000, "background arc" },
+            { juce::Slider::textBoxOutlineColourId,      0x00000000, "value box outline" },
+            { juce::Slider::thumbColourId,               0xffffffff, "thumb" },
+            { juce::ScrollBar::thumbColourId,            0x7f000000, "scroll bar thumb" },
+            { juce::ListBox::backgroundColourId,         0x00ffffff, "list box" },
+            { juce::TextEditor::focusedOutlineColourId,  0x00000000, "value box outline while editing" },
+            // One that the scheme derives, to show it still applies beneath the settings.
+            { juce::Label::textColourId,                 0xffffffff, "label text, from the scheme" },
+        };
+
+        for (const auto& s : settings)
+            EXPECT_EQ (lookAndFeel.findColour (s.id).getARGB(), s.argb) << s.what;
+    }
+
+    TEST (OrvelLookAndFeelTest, ValueBoxShowsNoOutlineWhileEditing)
+    {
+        using namespace editor_testing;
+
+        QuilloAudioProcessor processor;
+        QuilloAudioProcessorEditor editor (processor);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+        ASSERT_TRUE (runMessageLoopUntil ([&] { return editor.isShowing(); }, 1000));
+
+        auto& depth = knob (editor, "depth");
+        depth.showTextBox();
+        juce::TextEditor* textEditor = nullptr;
+
+        for (auto* child : depth.getChildren())
+            if (auto* box = dynamic_cast<juce::Label*> (child))
+                textEditor = box->getCurrentTextEditor();
+
+        ASSERT_NE (textEditor, nullptr);
+
+        // Typing needs the keyboard focus, and the window has it once the
+        // X server has mapped it.
+        ASSERT_TRUE (runMessageLoopUntil ([&] { textEditor->grabKeyboardFocus(); return textEditor->hasKeyboardFocus (true); }, 1000));
+        textEditor->setCaretVisible (false);
+        textEditor->setHighlightedRegion ({});
+
+        // The box's left and right edges, in the editor's coordinates: only the
+        // panel shows there, never the white of an outline.
+        const auto box = editor.getLocalArea (textEditor, textEditor->getLocalBounds());
+        ASSERT_EQ (box, juce::Rectangle<int> (18, 154, 55, 10));
+        const auto image = render (editor);
+
+        for (int y = box.getY(); y < box.getBottom(); ++y)
+            for (const int x : { box.getX(), box.getX() + 1, box.getRight() - 2, box.getRight() - 1 })
+                EXPECT_LT (image.getPixelAt (x, y).getBrightness(), 0.5f) << x << "," << y;
+
+        textEditor->giveAwayKeyboardFocus();
+    }
+}

@@ -229,3 +229,48 @@ namespace
         render (*editor);
     }
 }
+
+namespace
+{
+    using namespace editor_testing;
+
+    /** A see-through component that counts how often it is painted: laid over
+        another, it is painted whenever that one is. */
+    struct PaintCounter : public juce::Component
+    {
+        explicit PaintCounter (juce::Component& over)
+        {
+            setInterceptsMouseClicks (false, false);
+            over.addAndMakeVisible (this);
+            setBounds (over.getLocalBounds());
+        }
+
+        void paint (juce::Graphics&) override   { ++paints; }
+
+        int paints = 0;
+    };
+
+    TEST (DisplayRepaintTest, RepaintsItselfAtItsOwnRate)
+    {
+        QuilloAudioProcessor processor;
+        QuilloAudioProcessorEditor editor (processor);
+        editor.addToDesktop (0);
+        editor.setVisible (true);
+
+        PaintCounter display (*findDisplay (editor));
+
+        // Nothing changes while the loop runs: every paint of the display is
+        // its own timer's doing. A timer of the same 32 ms interval measures
+        // the run, so the count does not depend on how fast the machine is.
+        TickCounter sameInterval (32);
+        ASSERT_TRUE (runMessageLoopUntil ([&] { return sameInterval.ticks >= 5 && display.paints > 0; }, 1000));
+
+        const auto displayBefore = display.paints;
+        const auto ticksBefore = sameInterval.ticks;
+        runMessageLoopUntil ([&] { return sameInterval.ticks >= ticksBefore + 40; }, 1000);
+
+        const auto paints = display.paints - displayBefore;
+        EXPECT_GE (paints, 25) << "over 40 ticks of a 32 ms timer";
+        EXPECT_LE (paints, 55) << "over 40 ticks of a 32 ms timer";
+    }
+}

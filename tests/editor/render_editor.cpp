@@ -1,60 +1,68 @@
-// Renders the editor to PNG files, for looking at it without a window:
-//     quillo_render_editor <defaults.png> <changed.png>
-// The second picture shows a synced square LFO with depth 1 and offsets apart,
-// after one audio block has published the new states.
+// Renders the editor to a PNG file, for looking at it without a window:
+//     quillo_render_editor <picture.png> [id=value ...]
+// Each id=value sets one parameter, by its id (dry, wet, depth, rate, waveform,
+// smoothing, figure, sync, offsetl, offsetr, limit), from the text a user could
+// type into its knob: "waveform=Square", "sync=True", "depth=0.8". One audio
+// block then publishes the tremolo states, so the curves show the settings.
 
 #include "EditorTestSupport.h"
+#include "Utf8.h"
 
+#include <cstring>
 #include <iostream>
 
 namespace
 {
-    bool writePng (juce::Component& editor, const juce::String& path)
+    /** Sets a parameter from "id=value", read as the knob reads typed text. */
+    bool applyAssignment (QuilloAudioProcessor& processor, const juce::String& assignment)
     {
-        const auto image = editor_testing::render (editor);
-        juce::File file (juce::File::getCurrentWorkingDirectory().getChildFile (path));
-        file.deleteFile();
-        juce::FileOutputStream stream (file);
-        juce::PNGImageFormat png;
-        return stream.openedOk() && png.writeImageToStream (image, stream);
+        const auto id = assignment.upToFirstOccurrenceOf ("=", false, false).trim();
+        const auto text = assignment.fromFirstOccurrenceOf ("=", false, false).trim();
+        auto* parameter = processor.parametersManager.valueTreeState.getParameter (id);
+
+        if (! assignment.contains ("=") || parameter == nullptr)
+        {
+            std::cerr << "not a parameter assignment: " << assignment << "\n";
+            return false;
+        }
+
+        parameter->setValueNotifyingHost (parameter->getValueForText (text));
+        std::cout << id << " = " << parameter->getCurrentValueAsText() << "\n";
+        return true;
     }
 }
 
 int main (int argc, char* argv[])
 {
-    if (argc != 3)
+    if (argc < 2)
     {
-        std::cerr << "usage: quillo_render_editor <defaults.png> <changed.png>\n";
+        std::cerr << "usage: quillo_render_editor <picture.png> [id=value ...]\n";
         return 2;
     }
 
+    for (int i = 1; i < argc; ++i)
+    {
+        if (! isValidUtf8 (argv[i], std::strlen (argv[i])))
+        {
+            std::cerr << "argument " << i << " is not UTF-8\n";
+            return 2;
+        }
+    }
+
     const juce::ScopedJuceInitialiser_GUI gui;
-    bool written = true;
+    QuilloAudioProcessor processor;
 
+    for (int i = 2; i < argc; ++i)
+        if (! applyAssignment (processor, juce::String::fromUTF8 (argv[i])))
+            return 2;
+
+    const auto picture = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String::fromUTF8 (argv[1]));
+
+    if (! editor_testing::writePng (editor_testing::renderEditor (processor), picture))
     {
-        QuilloAudioProcessor processor;
-        QuilloAudioProcessorEditor editor (processor);
-        written = writePng (editor, argv[1]) && written;
+        std::cerr << "could not write " << argv[1] << "\n";
+        return 1;
     }
 
-    {
-        QuilloAudioProcessor processor;
-        using editor_testing::setParameter;
-        setParameter (processor, "sync", 1.0f);
-        setParameter (processor, "waveform", 1.0f);
-        setParameter (processor, "depth", 1.0f);
-        setParameter (processor, "rate", 2.0f);
-        setParameter (processor, "limit", 0.3f);
-        setParameter (processor, "offsetr", 0.25f);
-        setParameter (processor, "dry", 0.4f);
-        editor_testing::publishStates (processor);
-
-        QuilloAudioProcessorEditor editor (processor);
-        written = writePng (editor, argv[2]) && written;
-    }
-
-    if (! written)
-        std::cerr << "could not write the pictures\n";
-
-    return written ? 0 : 1;
+    return 0;
 }

@@ -66,3 +66,43 @@ TEST (Concurrency, ParameterChangesAndDisplayReadsWhileAudioRuns)
     audio.join();
     juce::ignoreUnused (tree);
 }
+
+// Both groups' states of one block share the tempo the play head gave that
+// block, so a snapshot whose two rates differ mixes two blocks. One-sample
+// blocks publish as often as possible.
+TEST (Concurrency, PublishedStatesAreAlwaysBothFromOneBlock)
+{
+    auto processor = preparedProcessor (48000.0, 1);
+    setParameter (*processor, "sync", 1.0f);
+    setParameter (*processor, "figure", 2.0f);      // rate = tempo / 60
+    FakePlayHead playHead;
+    processor->setPlayHead (&playHead);
+
+    std::atomic<bool> running { true };
+    std::atomic<long> blocks { 0 };
+
+    std::thread audio ([&]
+    {
+        auto buffer = noise (2, 1);
+        juce::MidiBuffer midi;
+
+        for (juce::int64 block = 0; running.load (std::memory_order_relaxed); ++block)
+        {
+            playHead.position = playingAt (60.0 + (double) (block % 1000), block);
+            processor->processBlock (buffer, midi);
+            blocks.fetch_add (1, std::memory_order_relaxed);
+        }
+    });
+
+    long mixed = 0, reads = 0;
+
+    for (; blocks.load (std::memory_order_relaxed) < 300'000; ++reads)
+    {
+        const auto states = processor->getPublishedTremoloStates();
+        mixed += states[0].rate != states[1].rate ? 1 : 0;
+    }
+
+    running = false;
+    audio.join();
+    EXPECT_EQ (mixed, 0) << "of " << reads << " reads over " << blocks.load() << " blocks";
+}

@@ -102,3 +102,75 @@ TEST (ProcessingSweep, ChangesBetweenBlocksNeverProduceNaNInfinityOrSubnormals)
                 }
             }
 }
+
+TEST (ProcessingSweep, AbsurdHostTempoOrSampleRateGivesFiniteOutputAndTheLfoRecovers)
+{
+    constexpr auto nan = std::numeric_limits<double>::quiet_NaN();
+    constexpr auto infinity = std::numeric_limits<double>::infinity();
+
+    // 1e-39 Hz: a period beyond float; 3e-39 Hz: a period just within it, whose
+    // product with any rate overflows. Tempos whose rate overflows a float, or
+    // whose rate times that period does.
+    const double hostSampleRates[] { 48000.0, 1e-39, 3e-39, 1e-320, 0.0, -48000.0, nan, infinity, 1e300 };
+    const double tempos[] { 120.0, 1e300, 2.6e39, 1e38, std::numeric_limits<double>::max(), -120.0, nan, infinity };
+    const juce::int64 positions[] { 0, 1'000'000'000, std::numeric_limits<juce::int64>::max(),
+                                    std::numeric_limits<juce::int64>::min() };
+
+    for (auto sampleRate : hostSampleRates)
+    {
+        SCOPED_TRACE (juce::String ("sample rate ") + juce::String (sampleRate));
+        auto p = preparedProcessor (48000.0, 64);
+        FakePlayHead playHead;
+        p->setPlayHead (&playHead);
+        setParameter (*p, "sync", 1.0f);
+        setParameter (*p, "rate", 10.0f);
+        setParameter (*p, "depth", 1.0f);
+        p->prepareToPlay (sampleRate, 64);
+
+        // The output, and everything the next block starts from.
+        auto allFinite = [&] (const juce::AudioBuffer<float>& buffer)
+        {
+            return allNormalOrZero (buffer) && std::isfinite (p->inverseSampleRate)
+                && std::isfinite (p->lfoPhase[0]) && std::isfinite (p->lfoPhase[1]);
+        };
+
+        for (auto shape : shapes)
+            for (auto figure : { 0, 5 })
+                for (auto tempo : tempos)
+                    for (auto position : positions)
+                    {
+                        SCOPED_TRACE (juce::String ("tempo ") + juce::String (tempo) + " at " + juce::String (position));
+                        setParameter (*p, "waveform", (float) shape);
+                        setParameter (*p, "figure", (float) figure);
+                        playHead.position = playingAt (tempo, position);
+                        auto buffer = noise (2, 64);
+                        process (*p, buffer);
+                        ASSERT_TRUE (allFinite (buffer)) << "phases " << p->lfoPhase[0] << ", " << p->lfoPhase[1];
+                    }
+
+        // A phase that is not finite (the members are public) is mended at the next block.
+        p->lfoPhase[0] = (float) nan;
+        p->lfoPhase[1] = (float) -infinity;
+        auto mended = noise (2, 64);
+        process (*p, mended);
+        ASSERT_TRUE (allFinite (mended));
+
+        // A sane host again: the LFO runs like one that never saw any of this.
+        p->setPlayHead (nullptr);
+        p->prepareToPlay (48000.0, 64);
+        auto fresh = preparedProcessor (48000.0, 64);
+        setParameter (*fresh, "rate", 10.0f);
+        setParameter (*fresh, "depth", 1.0f);
+        setParameter (*fresh, "waveform", (float) shapes[std::size (shapes) - 1]);
+        fresh->prepareToPlay (48000.0, 64);
+        fresh->lfoPhase[0] = p->lfoPhase[0];
+        fresh->lfoPhase[1] = p->lfoPhase[1];
+
+        auto recovered = noise (2, 480, 5);
+        auto expected = recovered;
+        process (*p, recovered);
+        process (*fresh, expected);
+        EXPECT_LT (maxDifference (recovered, expected), 1e-5f);
+        EXPECT_GT (recovered.getMagnitude (0, 0, 480), 0.1f);
+    }
+}

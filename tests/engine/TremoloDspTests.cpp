@@ -173,40 +173,57 @@ TEST (ProcessBlock, EmptyBlockAndLoweredOffsetFollowTheStoredPhase)
     EXPECT_NEAR (buffer.getSample (0, 0), 0.0f, 1e-6f);  // sine at 0.75
 }
 
-TEST (ProcessBlock, DepthRampsOverHalfAsManyBlocksAsStepsWithRightGroupAhead)
+TEST (ProcessBlock, DepthAndRateRampOverHalfAsManyBlocksAsStepsWithRightGroupAhead)
 {
-    auto processor = preparedProcessor (44100.0, 32);
-    auto buffer = constant (2, 32);
-    process (*processor, buffer);
+    struct Ramp { const char* id; float target; float QuilloAudioProcessor::TremoloState::* field; };
 
-    setParameter (*processor, "depth", 1.0f);
-    const auto step = 0.5f / 44.0f;
-
-    for (int block = 0; block < 22; ++block)
+    for (auto [id, target, field] : { Ramp { "depth", 1.0f, &QuilloAudioProcessor::TremoloState::depth },
+                                      Ramp { "rate", 5.5f, &QuilloAudioProcessor::TremoloState::rate } })
     {
-        auto b = constant (2, 32);
-        process (*processor, b);
-        ASSERT_NEAR (processor->tremoloStates[0].depth, 0.5f + step * (float) (2 * block + 1), 1e-5f);
-        ASSERT_NEAR (processor->tremoloStates[1].depth, 0.5f + step * (float) (2 * block + 2), 1e-5f);
-    }
+        SCOPED_TRACE (id);
+        auto processor = preparedProcessor (44100.0, 32);
+        auto buffer = constant (2, 32);
+        process (*processor, buffer);
 
-    EXPECT_EQ (processor->tremoloStates[1].depth, 1.0f);
-    auto after = constant (2, 7);
-    process (*processor, after);
-    EXPECT_EQ (processor->tremoloStates[0].depth, 1.0f);
+        // Both start from 0.5; 44 steps at 44100 Hz, two per block.
+        const auto start = processor->tremoloStates[0].*field;
+        ASSERT_EQ (start, 0.5f);
+        setParameter (*processor, id, target);
+        const auto step = (target - start) / 44.0f;
+
+        for (int block = 0; block < 22; ++block)
+        {
+            auto b = constant (2, 32);
+            process (*processor, b);
+            ASSERT_NEAR (processor->tremoloStates[0].*field, start + step * (float) (2 * block + 1), 1e-4f) << block;
+            ASSERT_NEAR (processor->tremoloStates[1].*field, start + step * (float) (2 * block + 2), 1e-4f) << block;
+        }
+
+        EXPECT_EQ (processor->tremoloStates[1].*field, target);
+        auto after = constant (2, 7);
+        process (*processor, after);
+        EXPECT_EQ (processor->tremoloStates[0].*field, target);
+    }
 }
 
 TEST (ProcessBlock, FastPathMatchesThePerSampleDefinition)
 {
+    // 10240 samples at 48 kHz last 0.21 s: at 9.7 Hz both groups run through two
+    // cycles and every Square and Saw edge, even at the default "Smoothing" of
+    // 0.02 (an edge of about 100 samples). The definition accumulates its phase
+    // in float, so it starts each block from the fast path's phase, and blocks
+    // are short enough to keep its drift below the tolerance (the steeper the
+    // edge, the shorter).
+    struct Row { float rate, limit, smoothing; int blockSize; };
+
     for (auto shape : { W::Sine, W::Square, W::Saw, W::Triangle })
-        for (auto [rate, limit, smoothing] : { std::tuple { 0.5f, 0.5f, 0.02f }, { 7.3f, 0.3f, 0.4f }, { 10.0f, 0.9f, 0.1f } })
+        for (auto [rate, limit, smoothing, blockSize] : { Row { 9.7f, 0.5f, 0.02f, 32 }, { 7.3f, 0.3f, 0.4f, 256 }, { 10.0f, 0.9f, 0.1f, 256 } })
         {
             SCOPED_TRACE (juce::String ("shape ") + juce::String ((int) shape) + " rate " + juce::String (rate));
             QuilloAudioProcessor fast, reference;
 
             for (auto* p : { &fast, &reference })
             {
-                p->prepareToPlay (48000.0, 512);
                 setParameter (*p, "waveform", (float) shape);
                 setParameter (*p, "rate", rate);
                 setParameter (*p, "depth", 0.8f);
@@ -215,16 +232,15 @@ TEST (ProcessBlock, FastPathMatchesThePerSampleDefinition)
                 setParameter (*p, "smoothing", smoothing);
                 setParameter (*p, "offsetl", 0.1f);
                 setParameter (*p, "offsetr", 0.6f);
+                p->prepareToPlay (48000.0, blockSize);
             }
 
-            for (int block = 0; block < 20; ++block)
+            for (int block = 0; block < 10240 / blockSize; ++block)
             {
-                // Each block from the same state: the definition accumulates its phase in
-                // float, which would drift from the closed-form phase over many blocks.
                 reference.lfoPhase[0] = fast.lfoPhase[0];
                 reference.lfoPhase[1] = fast.lfoPhase[1];
 
-                auto a = noise (2, 512, (unsigned) block);
+                auto a = noise (2, blockSize, (unsigned) block);
                 auto b = a;
                 process (fast, a);
                 processBlockPerSample (reference, b);
@@ -266,6 +282,51 @@ TEST (TempoSync, FollowsTheHostTempoAndTimeline)
     EXPECT_FLOAT_EQ (processor->lfoPhase[0], 0.1f);
 }
 
+TEST (TempoSync, ProcessBlockFollowsTheTimelineHoursIntoASong)
+{
+    // Through processBlock with the play head the host set. The gain of every
+    // sample is the sine at the timeline's phase, P times the per-sample step
+    // (the float product of sample period and rate). Between samples the gain
+    // moves by 0.001 at most (16 Hz); a phase formed in float jumps by 0.007 at
+    // block edges an hour in, and by 0.05 six hours in.
+    constexpr juce::int64 hour = 3600 * 48000;
+    constexpr double divisors[] { 240.0, 120.0, 60.0, 30.0, 15.0, 7.5 };
+    struct Row { double bpm; int figure; juce::int64 start; };
+
+    for (auto [bpm, figure, start] : { Row { 120.0, 2, 36000 }, { 120.0, 5, hour }, { 120.0, 5, 6 * hour },
+                                       { 97.3, 3, 6 * hour + 12345 } })
+    {
+        SCOPED_TRACE (juce::String (bpm) + " BPM, figure " + juce::String (figure) + ", sample " + juce::String (start));
+        auto processor = preparedProcessor (48000.0, 512);
+        FakePlayHead playHead;
+        processor->setPlayHead (&playHead);
+        setParameter (*processor, "sync", 1.0f);
+        setParameter (*processor, "figure", (float) figure);
+        setParameter (*processor, "depth", 1.0f);
+        processor->prepareToPlay (48000.0, 512);
+
+        const auto rate = (float) (bpm / divisors[figure]);
+        const auto step = (double) ((float) (1.0 / 48000.0) * rate);
+
+        for (int block = 0; block < 8; ++block)
+        {
+            const auto position = start + block * 512;
+            playHead.position = playingAt (bpm, position);
+            auto buffer = constant (2, 512);
+            process (*processor, buffer);
+            ASSERT_EQ (processor->tremoloStates[0].rate, rate);
+
+            for (int i = 0; i < 512; ++i)
+            {
+                const auto phase = std::fmod ((double) (position + i) * step, 1.0);
+                const auto expected = 0.5 + 0.5 * std::sin (juce::MathConstants<double>::twoPi * phase);
+                ASSERT_NEAR (buffer.getSample (0, i), expected, 1e-5) << "block " << block << " sample " << i;
+                ASSERT_NEAR (buffer.getSample (1, i), expected, 1e-5) << "block " << block << " sample " << i;
+            }
+        }
+    }
+}
+
 TEST (TempoSync, FallsBackToRateWithoutPlayHeadPositionOrTempo)
 {
     auto processor = preparedProcessor (48000.0, 256);
@@ -286,6 +347,11 @@ TEST (TempoSync, FallsBackToRateWithoutPlayHeadPositionOrTempo)
     EXPECT_FLOAT_EQ (processor->updateTremoloState (&playHead).rate, 3.0f);
 
     playHead.position = playingAt (std::numeric_limits<double>::quiet_NaN(), 1000);
+    EXPECT_FLOAT_EQ (processor->updateTremoloState (&playHead).rate, 3.0f);
+    EXPECT_FLOAT_EQ (processor->lfoPhase[0], 0.2f);
+
+    // A finite tempo whose rate overflows a float counts as no tempo.
+    playHead.position = playingAt (1e300, 1000);
     EXPECT_FLOAT_EQ (processor->updateTremoloState (&playHead).rate, 3.0f);
     EXPECT_FLOAT_EQ (processor->lfoPhase[0], 0.2f);
 
