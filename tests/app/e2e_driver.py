@@ -464,15 +464,20 @@ def test_prepared_state_and_restart(world):
     check(saved.get("shouldMuteInput") == "0", "input muting saved")
 
 
-def test_menu(world):
-    print("-- Options menu", flush=True)
+def start_placed(world, values=None, position=(200, 150)):
+    """Starts the app on the JACK server with these settings and the window
+    stored at `position`, so that a click can wait until it is placed there;
+    returns the app and where its window is."""
     world.start_jack()
-    # A known position, so that the click can wait until the window is placed.
-    world.write_settings({"windowX": "200", "windowY": "150"})
+    world.write_settings(dict(values or {}, windowX=str(position[0]), windowY=str(position[1])))
     app = App(world)
     check(app.wait_for_window() is not None, "window appears")
-    x, y = app.wait_for_position((200, 150))
+    return app, app.wait_for_position(position)
 
+
+def test_menu(world):
+    print("-- Options menu", flush=True)
+    app, (x, y) = start_placed(world)
     dialog = app.open_settings_dialog(x, y)
     check(dialog is not None, "'Audio / MIDI Options' in the 'Options' menu opens the '%s' window" % SETTINGS_DIALOG)
     if dialog:
@@ -488,11 +493,7 @@ def test_quit_with_settings_dialog_open(world):
     for how, quit_app, stores_state in (("Ctrl+C", App.interrupt, False), ("close request", App.close_window, True),
                                         ("SIGTERM", App.terminate, False)):
         print("-- %s with the settings dialog open" % how, flush=True)
-        world.start_jack()
-        world.write_settings({"windowX": "200", "windowY": "150"})
-        app = App(world)
-        check(app.wait_for_window() is not None, "window appears")
-        x, y = app.wait_for_position((200, 150))
+        app, (x, y) = start_placed(world)
         dialog = app.open_settings_dialog(x, y)
         check(dialog is not None, "settings dialog open")
         world.run(["xdotool", "windowmove", app.window, "260", "190"])
@@ -516,11 +517,7 @@ def outputs_as_stored(ports):
 
 def test_device_setup_kept(world):
     print("-- stored device set-up: one output channel only", flush=True)
-    world.start_jack()
-    world.write_settings({"audioSetup": ONE_OUTPUT_SETUP, "windowX": "200", "windowY": "150", "shouldMuteInput": "0"})
-    app = App(world)
-    check(app.wait_for_window() is not None, "window appears")
-    x, y = app.wait_for_position((200, 150))
+    app, (x, y) = start_placed(world, {"audioSetup": ONE_OUTPUT_SETUP, "shouldMuteInput": "0"})
     ports = world.wait_for_connections(outputs_as_stored)
     check(outputs_as_stored(ports), "JACK ports connected as stored: out_1 to playback_1 only, out_2 to nothing (%s)"
           % {p: sorted(c) for p, c in ports.items() if p.startswith("Quillo:")})
