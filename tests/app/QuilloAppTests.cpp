@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <cstdlib>
 #include <sys/prctl.h>
@@ -421,11 +423,11 @@ TEST (SettingsGuard, AcceptsOnlyAPlausibleMemoryBlockAsEffectState)
 
 TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
 {
-    // What start-up must do with the file: move it aside unchanged, or keep it
-    // with the hostile value gone (cleared for the device set-up) and "keep" kept.
-    enum Expect { setAside, keptWithoutIt };
+    // Start-up moves the file aside unchanged, or, when only one value in it is
+    // hostile, keeps the file without that value (cleared for the device set-up).
+    constexpr const char* setAside = nullptr;
 
-    struct Case { const char* what; std::string content; Expect expect; };
+    struct Case { const char* what; std::string content; const char* hostileKey; };
 
     const std::string slashNesting = repeated ("<a>/>", 40000);
     std::string escapedSlashNesting;
@@ -446,17 +448,18 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
         { "another root",                          "<SETTINGS><VALUE name=\"keep\" val=\"me\"/></SETTINGS>", setAside },
         { "JUCE's binary layout",                  std::string ("PROP\x01\0\0\0keep\0me\0", 16), setAside },
         { "over 1 MiB",                            "<PROPERTIES>" + std::string (settingsguard::maxFileBytes, ' ') + "</PROPERTIES>", setAside },
-        { "'/>' nesting in the device set-up",     settingsWith ("audioSetup", escapedSlashNesting), keptWithoutIt },
-        { "device set-up 15 deep",                 settingsWith ("audioSetup", repeated ("&lt;a&gt;", 15) + repeated ("&lt;/a&gt;", 15)), keptWithoutIt },
-        { "'&#x' in the device set-up",            settingsWith ("audioSetup", "&lt;DEVICESETUP&gt;&amp;#x"), keptWithoutIt },
+        { "over 1 MiB as JUCE would write it",     "<PROPERTIES><VALUE name='keep' val='" + std::string (200000, '"') + "'/></PROPERTIES>", setAside },
+        { "'/>' nesting in the device set-up",     settingsWith ("audioSetup", escapedSlashNesting), "audioSetup" },
+        { "device set-up 15 deep",                 settingsWith ("audioSetup", repeated ("&lt;a&gt;", 15) + repeated ("&lt;/a&gt;", 15)), "audioSetup" },
+        { "'&#x' in the device set-up",            settingsWith ("audioSetup", "&lt;DEVICESETUP&gt;&amp;#x"), "audioSetup" },
         { "'<?' in the device set-up element",     "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/><VALUE name=\"audioSetup\"><DEVICESETUP><?x?>y</DEVICESETUP></VALUE></PROPERTIES>", setAside },
-        { "device set-up that is not XML",         settingsWith ("audioSetup", "DEVICESETUP"), keptWithoutIt },
-        { "other value that is almost XML",        settingsWith ("lastStateFile", "&lt;a&gt;&lt;?x?&gt;y&lt;/a&gt;"), keptWithoutIt },
-        { "effect state of size -1",               settingsWith ("filterState", "-1.A"), keptWithoutIt },
-        { "effect state of 4 GB",                  settingsWith ("filterState", "4294967295.A"), keptWithoutIt },
-        { "effect state over 64 KiB",              settingsWith ("filterState", juce::MemoryBlock (settingsguard::maxStateBytes + 1, true).toBase64Encoding().toStdString()), keptWithoutIt },
-        { "effect state shorter than its size",    settingsWith ("filterState", "100.ABCDEF"), keptWithoutIt },
-        { "effect state that is not a block",      settingsWith ("filterState", "12.!!!"), keptWithoutIt },
+        { "device set-up that is not XML",         settingsWith ("audioSetup", "DEVICESETUP"), "audioSetup" },
+        { "other value that is almost XML",        settingsWith ("lastStateFile", "&lt;a&gt;&lt;?x?&gt;y&lt;/a&gt;"), "lastStateFile" },
+        { "effect state of size -1",               settingsWith ("filterState", "-1.A"), "filterState" },
+        { "effect state of 4 GB",                  settingsWith ("filterState", "4294967295.A"), "filterState" },
+        { "effect state over 64 KiB",              settingsWith ("filterState", juce::MemoryBlock (settingsguard::maxStateBytes + 1, true).toBase64Encoding().toStdString()), "filterState" },
+        { "effect state shorter than its size",    settingsWith ("filterState", "100.ABCDEF"), "filterState" },
+        { "effect state that is not a block",      settingsWith ("filterState", "12.!!!"), "filterState" },
     };
 
     for (const auto& c : cases)
@@ -468,12 +471,22 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
         auto* processor = app->getMainWindow()->getAudioProcessor();
         ASSERT_NE (processor, nullptr);
         EXPECT_TRUE (hasDefaultParameters (*processor));
+
+        if (c.hostileKey != setAside)
+        {
+            // The file as JUCE opened it.
+            juce::PropertiesFile opened (settingsFile(), {});
+            EXPECT_EQ (opened.getValue ("keep"), "me");
+            EXPECT_EQ (opened.containsKey (c.hostileKey), juce::String (c.hostileKey) == "audioSetup");
+            EXPECT_EQ (opened.getValue (c.hostileKey), "");
+        }
+
         app->shutdown();
         app = nullptr;
 
-        EXPECT_EQ (asideFile().existsAsFile(), c.expect == setAside);
+        EXPECT_EQ (asideFile().existsAsFile(), c.hostileKey == setAside);
 
-        if (c.expect == setAside)
+        if (c.hostileKey == setAside)
         {
             EXPECT_EQ (contentOf (asideFile()), juce::MemoryBlock (c.content.data(), c.content.size()));
         }
@@ -481,25 +494,38 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
         // JUCE wrote the file at shut-down, from what it read at start-up.
         juce::PropertiesFile saved (settingsFile(), {});
         EXPECT_TRUE (saved.isValidFile());
-        EXPECT_EQ (saved.getValue ("keep"), c.expect == keptWithoutIt ? "me" : "");
+        EXPECT_EQ (saved.getValue ("keep"), c.hostileKey != setAside ? "me" : "");
         EXPECT_FALSE (saved.containsKey ("filterState"));
         EXPECT_FALSE (saved.containsKey ("lastStateFile"));
         EXPECT_EQ (saved.getValue ("audioSetup"), "");
     }
 }
 
-TEST_F (QuilloAppTest, FollowsNoLinkToAnEndlessDevice)
+TEST_F (QuilloAppTest, ReadsSettingsOnlyFromARegularFile)
 {
-    settingsFile().getParentDirectory().createDirectory();
-    ASSERT_TRUE (juce::File ("/dev/zero").createSymbolicLink (settingsFile(), true));
+    const auto path = settingsFile().getFullPathName();
 
-    startApp();
-    app->shutdown();
-    app = nullptr;
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        { "link to an endless device", [] { return juce::File ("/dev/zero").createSymbolicLink (settingsFile(), true); } },
+        { "named pipe without a writer", [&] { return mkfifo (path.toRawUTF8(), 0600) == 0; } },
+    };
 
-    EXPECT_TRUE (asideFile().isSymbolicLink());
-    EXPECT_EQ (asideFile().getLinkedTarget(), juce::File ("/dev/zero"));
-    EXPECT_TRUE (juce::PropertiesFile (settingsFile(), {}).isValidFile());
+    for (const auto& [what, make] : cases)
+    {
+        SCOPED_TRACE (what);
+        settingsFile().getParentDirectory().deleteRecursively();
+        settingsFile().getParentDirectory().createDirectory();
+        ASSERT_TRUE (make());
+
+        startApp();
+        app->shutdown();
+        app = nullptr;
+
+        // Moved aside as it is: the link itself, not what it points to.
+        EXPECT_TRUE (asideFile().exists());
+        EXPECT_EQ (asideFile().isSymbolicLink(), juce::String (what).startsWith ("link"));
+        EXPECT_TRUE (juce::PropertiesFile (settingsFile(), {}).isValidFile());
+    }
 }
 
 TEST_F (QuilloAppTest, LeavesAFileThatCannotBeMovedAsideUntouched)
