@@ -264,12 +264,66 @@ juce::AudioProcessorEditor* QuilloAudioProcessor::createEditor()
 //==============================================================================
 namespace
 {
-    /** A number as the state has always written it: up to 20 significant digits, no trailing zeros. */
-    juce::String stateNumber (double value)
+    bool isParameterElement (const juce::ValueTree& child, const juce::RangedAudioParameter& parameter)
     {
-        char text[48];
-        std::snprintf (text, sizeof (text), "%.20g", value);
-        return text;
+        return child.hasType ("PARAM") && child.getProperty ("id").toString() == parameter.paramID;
+    }
+
+    /** The state in the order it is written: the root's attributes, the parameters'
+        elements in the order the parameters were created, each with the value the
+        parameter holds, then whatever else the tree holds, as it holds it. Without
+        the rest, only the parameters' elements with "id" and "value". */
+    juce::ValueTree stateToWrite (const juce::ValueTree& state, const juce::Array<juce::AudioProcessorParameter*>& parameters,
+                                  const juce::AudioProcessorValueTreeState& valueTreeState, bool withEverythingElse)
+    {
+        juce::ValueTree ordered (state.getType());
+        std::vector<bool> written ((size_t) state.getNumChildren(), false);
+
+        if (withEverythingElse)
+            ordered.copyPropertiesFrom (state, nullptr);
+
+        auto add = [&] (int index)
+        {
+            ordered.appendChild (state.getChild (index).createCopy(), nullptr);
+            written[(size_t) index] = true;
+        };
+
+        for (auto* raw : parameters)
+        {
+            if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (raw))
+            {
+                bool found = false;
+
+                for (int i = 0; withEverythingElse && ! found && i < state.getNumChildren(); ++i)
+                {
+                    if (! written[(size_t) i] && isParameterElement (state.getChild (i), *parameter))
+                    {
+                        add (i);
+                        found = true;
+                    }
+                }
+
+                if (! found)
+                {
+                    juce::ValueTree element ("PARAM");
+                    element.setProperty ("id", parameter->paramID, nullptr);
+                    ordered.appendChild (element, nullptr);
+                }
+            }
+        }
+
+        if (withEverythingElse)
+            for (int i = 0; i < state.getNumChildren(); ++i)
+                if (! written[(size_t) i])
+                    add (i);
+
+        // Every element of a parameter, a repeated one too, carries its current value.
+        for (auto child : ordered)
+            if (child.hasType ("PARAM"))
+                if (auto* value = valueTreeState.getRawParameterValue (child.getProperty ("id").toString()))
+                    child.setProperty ("value", (double) value->load(), nullptr);
+
+        return ordered;
     }
 }
 
@@ -277,75 +331,68 @@ void QuilloAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     // copyState() brings the tree up to date first, so a change made just
     // before the window closes is not lost.
+    const auto& valueTreeState = parametersManager.valueTreeState;
     const auto state = parametersManager.valueTreeState.copyState();
-    juce::XmlElement root (state.getType().toString());
 
-    // Parameters in the order they were created, then whatever else the tree holds.
-    std::vector<bool> written ((size_t) state.getNumChildren(), false);
+    stateblob::write (*stateblob::xmlOf (stateToWrite (state, getParameters(), valueTreeState, true)), destData);
 
-    auto writeChild = [&] (int index)
-    {
-        const auto child = state.getChild (index);
-        auto* element = root.createNewChildElement (child.getType().toString());
-
-        for (int i = 0; i < child.getNumProperties(); ++i)
-        {
-            const auto name = child.getPropertyName (i);
-            const auto& value = child.getProperty (name);
-            element->setAttribute (name, value.isDouble() || value.isInt() || value.isInt64() ? stateNumber ((double) value)
-                                                                                           : value.toString());
-        }
-
-        for (const auto& grandChild : child)
-            if (auto xml = grandChild.createXml())
-                element->addChildElement (xml.release());
-
-        written[(size_t) index] = true;
-    };
-
-    for (auto* parameter : getParameters())
-        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
-            for (int i = 0; i < state.getNumChildren(); ++i)
-                if (! written[(size_t) i] && state.getChild (i).getProperty ("id").toString() == withId->paramID)
-                {
-                    writeChild (i);
-                    break;
-                }
-
-    for (int i = 0; i < state.getNumChildren(); ++i)
-        if (! written[(size_t) i])
-            writeChild (i);
-
-    stateblob::write (root, destData);
+    // What is written must be read back at the next start. Content from a
+    // restored state that grew past the reader's limits on the way (escaped
+    // characters, added values) is left out rather than losing the whole state.
+    if (stateblob::read (destData.getData(), (int) destData.getSize(), state.getType().toString()) == nullptr)
+        stateblob::write (*stateblob::xmlOf (stateToWrite (state, getParameters(), valueTreeState, false)), destData);
 }
 
 void QuilloAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto& tree = parametersManager.valueTreeState;
-    auto xml = stateblob::read (data, sizeInBytes, tree.state.getType().toString());
+    auto& valueTreeState = parametersManager.valueTreeState;
+    const auto xml = stateblob::read (data, sizeInBytes, valueTreeState.state.getType().toString());
 
     if (xml == nullptr)
         return;
 
-    // A parameter that the state does not mention returns to its default: an
-    // element without a value gives it one.
-    for (auto* parameter : getParameters())
-    {
-        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
-        {
-            const auto hasChild = std::any_of (xml->getChildIterator().begin(), xml->getChildIterator().end(),
-                                               [&] (const juce::XmlElement* child)
-                                               {
-                                                   return child->hasTagName ("PARAM")
-                                                       && child->getStringAttribute ("id") == withId->paramID;
-                                               });
+    auto tree = stateblob::treeOf (*xml);
 
-            if (! hasChild)
-                xml->createNewChildElement ("PARAM")->setAttribute ("id", withId->paramID);
+    for (auto* raw : getParameters())
+    {
+        if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (raw))
+        {
+            bool found = false;
+
+            for (auto child : tree)
+            {
+                if (! isParameterElement (child, *parameter))
+                    continue;
+
+                found = true;
+
+                // Only a parameter's own value is read as a number, and it reaches the
+                // tree as one within the range; one that is not a finite number is
+                // dropped, so that parameter returns to its default.
+                if (child.hasProperty ("value"))
+                {
+                    const auto value = stateblob::numberOf (child.getProperty ("value").toString());
+                    const auto& range = parameter->getNormalisableRange();
+
+                    if (std::isfinite (value))
+                        child.setProperty ("value", juce::jlimit ((double) range.start, (double) range.end, value), nullptr);
+                    else
+                        child.removeProperty ("value", nullptr);
+                }
+            }
+
+            // A parameter that the state does not mention returns to its default: an
+            // element without a value gives it one.
+            if (! found)
+            {
+                juce::ValueTree element ("PARAM");
+                element.setProperty ("id", parameter->paramID, nullptr);
+                tree.appendChild (element, nullptr);
+            }
         }
     }
 
-    tree.replaceState (juce::ValueTree::fromXml (*xml));
+    valueTreeState.replaceState (tree);
 }
 
 //==============================================================================

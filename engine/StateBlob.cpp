@@ -1,112 +1,13 @@
 #include "StateBlob.h"
-#include "Utf8.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace stateblob
 {
-namespace
-{
-    /** Every "value" is rewritten as a plain number before the parameter tree
-        reads it: the framework's own number parsing overflows an int on long
-        exponents. One that is not a finite number is dropped, so that
-        parameter returns to its default instead of carrying NaN or infinity. */
-    void canonicaliseValues (juce::XmlElement& root)
-    {
-        for (auto* child : root.getChildIterator())
-        {
-            if (! child->hasAttribute ("value"))
-                continue;
-
-            const auto value = std::strtod (child->getStringAttribute ("value").toRawUTF8(), nullptr);
-
-            if (std::isfinite (value))
-            {
-                char text[48];
-                std::snprintf (text, sizeof (text), "%.20g", value);
-                child->setAttribute ("value", text);
-            }
-            else
-            {
-                child->removeAttribute ("value");
-            }
-        }
-    }
-}
-
-bool isSafeXmlText (const char* text, size_t numBytes)
-{
-    if (numBytes > maxTextBytes || ! isValidUtf8 (text, numBytes))
-        return false;
-
-    int depth = 0;
-    size_t i = 0;
-
-    while (i < numBytes)
-    {
-        if (text[i] != '<') { ++i; continue; }
-
-        if (i + 1 >= numBytes)
-            return false;
-
-        const auto next = text[i + 1];
-
-        if (next == '?' || next == '!')
-            return false;
-
-        if (next == '/')
-        {
-            if (--depth < 0)
-                return false;
-
-            while (i < numBytes && text[i] != '>')
-                ++i;
-
-            continue;
-        }
-
-        // An opening tag: skip to its end, stepping over quoted attribute values.
-        ++i;
-        char quote = 0;
-        char previous = 0;
-
-        while (i < numBytes)
-        {
-            const auto c = text[i];
-
-            if (quote != 0)
-            {
-                if (c == quote)
-                    quote = 0;
-            }
-            else if (c == '"' || c == '\'')
-            {
-                quote = c;
-            }
-            else if (c == '>' || c == '<')
-            {
-                break;
-            }
-
-            previous = c;
-            ++i;
-        }
-
-        if (i >= numBytes || text[i] != '>')
-            return false;
-
-        if (previous != '/' && ++depth > maxDepth)
-            return false;
-
-        ++i;
-    }
-
-    return true;
-}
-
 void write (const juce::XmlElement& element, juce::MemoryBlock& destination)
 {
     destination.reset();
@@ -147,15 +48,82 @@ std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes, const
     if (const auto* zero = static_cast<const char*> (std::memchr (text, 0, numBytes)))
         numBytes = (size_t) (zero - text);
 
-    if (! isSafeXmlText (text, numBytes))
-        return {};
-
-    auto root = juce::XmlDocument::parse (juce::String::fromUTF8 (text, (int) numBytes));
+    auto root = untrustedxml::parse (text, numBytes, limits);
 
     if (root == nullptr || ! root->getTagName().equalsIgnoreCase (expectedTag))
         return {};
 
-    canonicaliseValues (*root);
     return root;
+}
+
+juce::ValueTree treeOf (const juce::XmlElement& element)
+{
+    juce::ValueTree root (element.getTagName());
+    std::vector<std::pair<const juce::XmlElement*, juce::ValueTree>> pending { { &element, root } };
+
+    while (! pending.empty())
+    {
+        auto [xml, tree] = std::move (pending.back());
+        pending.pop_back();
+
+        for (int i = 0; i < xml->getNumAttributes(); ++i)
+            tree.setProperty (xml->getAttributeName (i), xml->getAttributeValue (i), nullptr);
+
+        for (const auto* child : xml->getChildIterator())
+        {
+            if (child->isTextElement())
+                continue;
+
+            juce::ValueTree childTree (child->getTagName());
+            tree.appendChild (childTree, nullptr);
+            pending.emplace_back (child, childTree);
+        }
+    }
+
+    return root;
+}
+
+std::unique_ptr<juce::XmlElement> xmlOf (const juce::ValueTree& tree)
+{
+    auto root = std::make_unique<juce::XmlElement> (tree.getType().toString());
+    std::vector<std::pair<juce::ValueTree, juce::XmlElement*>> pending { { tree, root.get() } };
+
+    while (! pending.empty())
+    {
+        auto [node, element] = std::move (pending.back());
+        pending.pop_back();
+
+        for (int i = 0; i < node.getNumProperties(); ++i)
+        {
+            const auto name = node.getPropertyName (i);
+            const auto& value = node.getProperty (name);
+            element->setAttribute (name, value.isDouble() || value.isInt() || value.isInt64() ? numberText ((double) value)
+                                                                                           : value.toString());
+        }
+
+        // Prepended from the last, as appending walks the whole child list each time.
+        for (int i = node.getNumChildren(); --i >= 0;)
+        {
+            const auto child = node.getChild (i);
+            auto* childElement = new juce::XmlElement (child.getType().toString());
+            element->prependChildElement (childElement);
+            pending.emplace_back (child, childElement);
+        }
+    }
+
+    return root;
+}
+
+juce::String numberText (double value)
+{
+    char text[48];
+    std::snprintf (text, sizeof (text), "%.20g", value);
+    return text;
+}
+
+double numberOf (const juce::String& text)
+{
+    // Not the framework's own number reading, which overflows an int on long exponents.
+    return std::strtod (text.toRawUTF8(), nullptr);
 }
 }

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <juce_core/juce_core.h>
+#include "UntrustedXml.h"
+
+#include <juce_data_structures/juce_data_structures.h>
 
 #include <memory>
 
@@ -10,21 +12,31 @@ namespace stateblob
 {
     static constexpr juce::uint32 magic = 0x21324356;
 
-    /** Longest XML text accepted; a real state is well under 1 KB. */
-    static constexpr size_t maxTextBytes = 64 * 1024;
-
-    /** Deepest element nesting accepted; a real state nests two deep. */
-    static constexpr int maxDepth = 16;
+    /** What a state's XML text may be: a real state is well under 1 KB and nests two deep. */
+    inline constexpr untrustedxml::Limits limits {};
 
     /** Replaces the block's content with the blob of the element. */
     void write (const juce::XmlElement& element, juce::MemoryBlock& destination);
 
     /** The root element of a blob whose tag equals expectedTag ignoring case,
-        or null for anything else. Never reads outside [data, data + size). */
+        or null for anything else. The text goes through the untrusted-XML
+        reader only; never reads outside [data, data + size). */
     std::unique_ptr<juce::XmlElement> read (const void* data, int sizeInBytes, const juce::String& expectedTag);
 
-    /** True for text that the XML parser can be trusted with: strict UTF-8, no
-        declaration, document type, processing instruction, comment or CDATA,
-        and bounded nesting. */
-    bool isSafeXmlText (const char* text, size_t numBytes);
+    /** The tree that the XML describes, every attribute a text property. Unlike
+        juce::ValueTree::fromXml this decodes nothing: an attribute named
+        "base64:..." stays the text it was. Text elements are dropped, as a tree
+        cannot hold them. */
+    juce::ValueTree treeOf (const juce::XmlElement& element);
+
+    /** The XML of a tree, children in the tree's order; numbers are written with
+        numberText, everything else as its text. */
+    std::unique_ptr<juce::XmlElement> xmlOf (const juce::ValueTree& tree);
+
+    /** A number as the state has always written it: up to 20 significant digits, no trailing zeros. */
+    juce::String numberText (double value);
+
+    /** The number that a state's "value" text stands for: a decimal number read as
+        far as it goes, 0 when it starts with none. May be NaN or infinite. */
+    double numberOf (const juce::String& text);
 }

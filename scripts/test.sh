@@ -46,6 +46,7 @@ cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_see
 corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
 build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \
+      -dict=tests/fuzz/state.dict \
       -print_final_stats=1 "$corpus"
 passed=$((passed + 1))
 

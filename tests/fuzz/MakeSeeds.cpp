@@ -49,6 +49,17 @@ int main (int argc, char** argv)
     save (blob ("<?xml version=\"1.0\"?><Quillo/>"));
     save (blob ("<Quillo a='&#0;&lt;'/>", -3));
     save (blob (""));
+
+    // One seed for each kind of hostile state that the reader refuses or defuses.
+    save (blob ("<Quillo x=\"/>\"><a>/><a>/><a>/></a></a></a><PARAM id=\"depth\" value=\"0.9\"/></Quillo>"));
+    save (blob ("<Quillo><?x?>y<PARAM id=\"rate\" value=\"2\"/></Quillo>"));
+    save (blob ("<Quillo>&#x"));
+    save (blob ("<Quillo \"><a><a/></a><PARAM id=\"dry\" value=\"1\"/></Quillo>"));
+    save (blob ("<Quillo><PARAM id=\"rate\" value=\"nan\" value=\"nan\"/></Quillo>"));
+    save (blob ("<Quillo><PARAM id=\"rate\" base64:value=\"4294967295.A\"/><X base64:a=\"-1.A\"/></Quillo>"));
+    save (blob ("<!DOCTYPE Quillo [<!ENTITY a \"&#x30;.5\"><!ENTITY b \"&a;&a;\">]><Quillo><PARAM id=\"depth\" value=\"&b;\"/></Quillo>"));
+    save (blob ("<Quillo foo=\"bar\"><PARAM id=\"unknown\" value=\"hello\"/><PARAM id=\"depth\" value=\"0.25\" note=\"&lt;&#10;\"/>"
+                "<Extra><Inner a='\"'/></Extra>text<![CDATA[x]]><!-- c --></Quillo>"));
     std::cout << count << " seeds in " << folder.getFullPathName() << "\n";
     return 0;
 }

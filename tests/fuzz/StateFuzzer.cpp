@@ -1,7 +1,9 @@
 // libFuzzer target: any bytes handed to setStateInformation must leave the
-// processor with finite, in-range parameters, and a state it can write again.
+// processor with finite, in-range parameters, and a state that it reads back
+// and writes again byte for byte.
 
 #include "QuilloAudioProcessor.h"
+#include "StateBlob.h"
 
 #include <cmath>
 #include <cstdint>
@@ -9,13 +11,13 @@
 
 namespace
 {
-    QuilloAudioProcessor& processor()
+    QuilloAudioProcessor& processor (int index)
     {
         // The parameter tree starts a timer, which needs a message manager; no loop runs.
         static auto* const messageManager = juce::MessageManager::getInstance();
         juce::ignoreUnused (messageManager);
-        static auto* const instance = new QuilloAudioProcessor();
-        return *instance;
+        static QuilloAudioProcessor* const instances[] { new QuilloAudioProcessor(), new QuilloAudioProcessor() };
+        return *instances[index];
     }
 
     void check (bool condition)
@@ -29,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size)
 {
-    auto& p = processor();
+    auto& p = processor (0);
     p.setStateInformation (data, (int) juce::jmin (size, (std::size_t) std::numeric_limits<int>::max()));
 
     for (auto* parameter : p.getParameters())
@@ -44,7 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
 
     juce::MemoryBlock written;
     p.getStateInformation (written);
-    check (written.getSize() >= 9);
-    p.setStateInformation (written.getData(), (int) written.getSize());
+    check (stateblob::read (written.getData(), (int) written.getSize(), "Quillo") != nullptr);
+
+    auto& q = processor (1);
+    q.setStateInformation (written.getData(), (int) written.getSize());
+    juce::MemoryBlock writtenAgain;
+    q.getStateInformation (writtenAgain);
+    check (writtenAgain == written);
     return 0;
 }
