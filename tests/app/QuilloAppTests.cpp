@@ -501,6 +501,30 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
     }
 }
 
+TEST_F (QuilloAppTest, HostileEffectStatesLeaveTheDefaults)
+{
+    const std::string states[] = {
+        "<Quillo>&#x",
+        "<Quillo><PARAM id=\"rate\" value=\"nan\" value=\"nan\"/></Quillo>",
+        "<Quillo><PARAM id=\"depth\" base64:value=\"4294967295.A\"/></Quillo>",
+        "<Quillo><PARAM id=\"depth\" value=\"1\"\"/>" + repeated ("<a>", 20000) + "</Quillo>",
+        "<Quillo><?x?>y</Quillo>",
+    };
+
+    for (const auto& state : states)
+    {
+        SCOPED_TRACE (state.substr (0, 60));
+        writeSettings (settingsWith ("filterState", stateText (state)));
+
+        startApp();
+        EXPECT_TRUE (hasDefaultParameters (*app->getMainWindow()->getAudioProcessor()));
+        app->shutdown();
+        app = nullptr;
+
+        EXPECT_EQ (juce::PropertiesFile (settingsFile(), {}).getValue ("keep"), "me");
+    }
+}
+
 TEST_F (QuilloAppTest, ReadsSettingsOnlyFromARegularFile)
 {
     const auto path = settingsFile().getFullPathName();
