@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace settingsguard
 {
 namespace
@@ -23,13 +25,43 @@ namespace
     constexpr auto deviceSetupKey = "audioSetup";
     constexpr auto effectStateKey = "filterState";
 
+    /** False for a tree that JUCE cannot write on one line, which PropertiesFile
+        does with every XML value it reads: its single-line writer writes a null
+        line end (a crash) for an element that follows text and has children or
+        long attributes. So no element may hold both text and elements; real
+        settings hold no text at all. */
+    bool isWritableOnOneLine (const juce::XmlElement& root)
+    {
+        std::vector<const juce::XmlElement*> pending { &root };
+
+        while (! pending.empty())
+        {
+            const auto* element = pending.back();
+            pending.pop_back();
+            bool hasText = false, hasElements = false;
+
+            for (const auto* child : element->getChildIterator())
+            {
+                (child->isTextElement() ? hasText : hasElements) = true;
+                pending.push_back (child);
+            }
+
+            if (hasText && hasElements)
+                return false;
+        }
+
+        return true;
+    }
+
+    /** The value as XML, or null if it is not XML that can be stored as such. */
     std::unique_ptr<juce::XmlElement> parseValue (const juce::String& value)
     {
         // A value is stored two levels below the file's root, and the file as
         // a whole must stay within the bounds.
         auto limits = fileLimits();
         limits.maxDepth -= 2;
-        return untrustedxml::parse (value.toRawUTF8(), value.getNumBytesAsUTF8(), limits);
+        auto xml = untrustedxml::parse (value.toRawUTF8(), value.getNumBytesAsUTF8(), limits);
+        return xml != nullptr && isWritableOnOneLine (*xml) ? std::move (xml) : nullptr;
     }
 
     //==============================================================================
@@ -130,6 +162,8 @@ std::optional<juce::MemoryBlock> ownForm (const void* data, size_t numBytes)
 
     // The values as PropertiesFile reads them: later keys replace earlier ones
     // in place, and an element inside a VALUE is the value as one line of XML.
+    // One that cannot be written on one line stands as a lone '<': not XML, so
+    // it is dropped below.
     juce::StringPairArray values (false);
 
     for (auto* element : file->getChildWithTagNameIterator (valueTag))
@@ -140,8 +174,13 @@ std::optional<juce::MemoryBlock> ownForm (const void* data, size_t numBytes)
             continue;
 
         const auto* child = element->getFirstChildElement();
-        values.set (name, child != nullptr ? child->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader())
-                                           : element->getStringAttribute (valueAttribute));
+
+        if (child == nullptr)
+            values.set (name, element->getStringAttribute (valueAttribute));
+        else if (isWritableOnOneLine (*child))
+            values.set (name, child->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()));
+        else
+            values.set (name, "<");
     }
 
     // ...and written as PropertiesFile writes them: a value that is XML as an

@@ -453,6 +453,8 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
         { "device set-up 15 deep",                 settingsWith ("audioSetup", repeated ("&lt;a&gt;", 15) + repeated ("&lt;/a&gt;", 15)), "audioSetup" },
         { "'&#x' in the device set-up",            settingsWith ("audioSetup", "&lt;DEVICESETUP&gt;&amp;#x"), "audioSetup" },
         { "'<?' in the device set-up element",     "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/><VALUE name=\"audioSetup\"><DEVICESETUP><?x?>y</DEVICESETUP></VALUE></PROPERTIES>", setAside },
+        { "device set-up of text before elements", "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/><VALUE name=\"audioSetup\"><DEVICESETUP>x<MIDIINPUT name=\""
+                                                   + std::string (70, 'm') + "\" identifier=\"i\"/></DEVICESETUP></VALUE></PROPERTIES>", "audioSetup" },
         { "device set-up that is not XML",         settingsWith ("audioSetup", "DEVICESETUP"), "audioSetup" },
         { "other value that is almost XML",        settingsWith ("lastStateFile", "&lt;a&gt;&lt;?x?&gt;y&lt;/a&gt;"), "lastStateFile" },
         { "effect state of size -1",               settingsWith ("filterState", "-1.A"), "filterState" },

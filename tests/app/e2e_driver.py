@@ -480,7 +480,7 @@ def test_bad_settings(world):
         check(app.close_window() == 0, what + ": closes with status 0")
         app.finish()
         saved = world.read_settings() or {}
-        check(saved.get("filterState") == default_state, what + ": default parameters")
+        check(parameter_values(saved.get("filterState")) == parameter_values(default_state), what + ": default parameters")
         if values:
             check(saved.get("keep") == "me" and saved.get("audioSetup") == "", what + ": the other keys are kept")
         else:
@@ -515,6 +515,26 @@ def test_settings_that_cannot_be_read(world):
         check(f.read() == hostile, "file that cannot be moved aside: left untouched")
     lines = [line for line in app.stderr_text().splitlines() if line.startswith("Quillo: ")]
     check(len(lines) == 1 and world.settings_path in lines[0], "file that cannot be moved aside: one line on standard error: %r" % lines)
+
+
+def parameter_values(text):
+    """The PARAM values of an effect state kept as memory-block text, or None."""
+    alphabet = ".ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+"
+    try:
+        size, chars = text.split(".", 1)
+        data = bytearray(int(size))
+        for i, c in enumerate(chars):
+            value = alphabet.index(c)
+            for b in range(6):
+                bit = i * 6 + b
+                if value & (1 << b) and bit < len(data) * 8:
+                    data[bit // 8] |= 1 << (bit % 8)
+        # Not through an XML parser: a name such as "base64:value" is no namespace here.
+        tags = re.findall(r"<PARAM\b([^>]*)>", bytes(data[8:-1]).decode())
+        attributes = [dict(re.findall(r'([\w:]+)="([^"]*)"', tag)) for tag in tags]
+        return {a.get("id"): a.get("value") for a in attributes}
+    except (AttributeError, ValueError, UnicodeDecodeError):
+        return None
 
 
 def memory_block_text(data):
