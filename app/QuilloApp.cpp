@@ -208,7 +208,7 @@ settingsguard::Outcome QuilloApp::prepareSettingsFile (const juce::File& file)
     if (outcome == settingsguard::Outcome::leftUnread)
     {
         std::fprintf (stderr, "Quillo: cannot read the settings file %s safely, nor move it aside;"
-                              " starting with default settings and leaving the file untouched.\n",
+                              " leaving it untouched and starting without its settings.\n",
                       file.getFullPathName().toRawUTF8());
         std::fflush (stderr);
     }
