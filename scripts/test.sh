@@ -42,12 +42,18 @@ run_ctest build-tsan -L tsan --output-on-failure --timeout 900
 echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
-cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds
+cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds quillo_settings_fuzzer
 corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
 build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \
       -dict=tests/fuzz/state.dict \
       -print_final_stats=1 "$corpus"
+passed=$((passed + 1))
+
+echo "== Fuzzing the settings read path for ${FUZZ_SECONDS} s"
+mkdir -p "$logs/settings-corpus"
+build-fuzz/tests/fuzz/quillo_settings_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=16384 \
+      -dict=tests/fuzz/settings.dict -print_final_stats=1 "$logs/settings-corpus" tests/fuzz/settings-seeds
 passed=$((passed + 1))
 
 echo "tests: ${passed} passed, 0 failed"
