@@ -1,5 +1,4 @@
 #include "QuilloApp.h"
-#include "SettingsGuard.h"
 
 #include <cstdio>
 
@@ -210,7 +209,7 @@ void QuilloApp::shutdown()
     // that. The SIGTERM handler stays until then, so that another SIGTERM
     // cannot end the process halfway.
     deleteWindow();
-    appProperties.saveIfNeeded();
+    saveSettings();
     terminationRequests = nullptr;
 }
 
@@ -299,20 +298,50 @@ juce::StandaloneFilterWindow* QuilloApp::createWindow()
 
 juce::PropertiesFile* QuilloApp::openSettings()
 {
-    // Opening parses both files, so the unsafe ones go first; settings that can
-    // be parsed but hold nonsense are JUCE's to ignore.
-    auto options = appProperties.getStorageParameters();
-    settingsguard::setAsideIfUnsafe (options.getDefaultFile());
-    options.commonToAllUsers = true;
-    settingsguard::setAsideIfUnsafe (options.getDefaultFile());
+    // Opening a file parses it, so each is made safe first.
+    auto userOptions = appProperties.getStorageParameters();
+    userOptions.commonToAllUsers = false;
+    auto commonOptions = userOptions;
+    commonOptions.commonToAllUsers = true;
 
-    auto* settings = appProperties.getUserSettings();
+    const auto userFile   = userOptions.getDefaultFile();
+    const auto commonFile = commonOptions.getDefaultFile();
+    const auto userOutcome   = prepareSettingsFile (userFile);
+    const auto commonOutcome = prepareSettingsFile (commonFile);
 
-    // The plug-in holder parses the stored device set-up as XML of its own.
-    if (settings != nullptr && ! settingsguard::isSafeToParse (settings->getValue ("audioSetup")))
-        settings->setValue ("audioSetup", juce::String());
+    if (userOutcome != settingsguard::Outcome::leftUnread && commonOutcome != settingsguard::Outcome::leftUnread)
+        return appProperties.getUserSettings();
 
-    return settings;
+    // ApplicationProperties opens both files at once, so when one of them must
+    // stay unread both are opened here, the unread one as settings that live
+    // in memory only.
+    separateUserSettings   = settingsguard::open (userFile, userOptions, userOutcome);
+    separateCommonSettings = settingsguard::open (commonFile, commonOptions, commonOutcome);
+    separateUserSettings->setFallbackPropertySet (separateCommonSettings.get());
+    return separateUserSettings.get();
+}
+
+settingsguard::Outcome QuilloApp::prepareSettingsFile (const juce::File& file)
+{
+    const auto outcome = settingsguard::prepare (file);
+
+    if (outcome == settingsguard::Outcome::leftUnread)
+    {
+        std::fprintf (stderr, "Quillo: cannot read the settings file %s safely, nor move it aside;"
+                              " leaving it untouched and starting without its settings.\n",
+                      file.getFullPathName().toRawUTF8());
+        std::fflush (stderr);
+    }
+
+    return outcome;
+}
+
+void QuilloApp::saveSettings()
+{
+    appProperties.saveIfNeeded();
+
+    if (separateUserSettings != nullptr && separateUserSettings->saveIfNeeded())
+        separateCommonSettings->saveIfNeeded();
 }
 
 void QuilloApp::installMenuBar (juce::StandaloneFilterWindow& window)

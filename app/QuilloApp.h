@@ -3,6 +3,8 @@
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_audio_plugin_client/Standalone/juce_StandaloneFilterWindow.h>
 
+#include "SettingsGuard.h"
+
 #include <memory>
 
 //==============================================================================
@@ -56,6 +58,8 @@ public:
 
 private:
     juce::PropertiesFile* openSettings();
+    settingsguard::Outcome prepareSettingsFile (const juce::File& file);
+    void saveSettings();
     void installMenuBar (juce::StandaloneFilterWindow& window);
     void removeMenuBar();
     void deleteWindow();
@@ -64,6 +68,11 @@ private:
     class TerminationRequests;
 
     juce::ApplicationProperties appProperties;
+
+    // Used instead of the files of appProperties when a settings file has to
+    // stay unread.
+    std::unique_ptr<juce::PropertiesFile> separateCommonSettings, separateUserSettings;
+
     std::unique_ptr<juce::StandaloneFilterWindow> mainWindow;
     std::unique_ptr<WindowPlacement> windowPlacement;
     std::unique_ptr<TerminationRequests> terminationRequests;

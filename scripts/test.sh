@@ -50,12 +50,18 @@ cmake --build build-fuzz -j "$jobs"
 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-fuzz -j "$jobs" --output-on-failure --timeout 900
 
 echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
-cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds
+cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds quillo_settings_fuzzer
 corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
 build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \
       -dict=tests/fuzz/state.dict \
       -print_final_stats=1 "$corpus"
+passed=$((passed + 1))
+
+echo "== Fuzzing the settings read path for ${FUZZ_SECONDS} s"
+mkdir -p "$logs/settings-corpus"
+build-fuzz/tests/fuzz/quillo_settings_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=16384 \
+      -dict=tests/fuzz/settings.dict -print_final_stats=1 "$logs/settings-corpus" tests/fuzz/settings-seeds
 passed=$((passed + 1))
 
 echo "tests: ${passed} passed, 0 failed"

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <cstdlib>
 #include <functional>
@@ -376,87 +378,295 @@ TEST_F (QuilloAppTest, ShutdownStoresWindowAndDevicesButNoEffectState)
 //==============================================================================
 namespace
 {
-    std::string nested (int depth)
+    std::string repeated (const std::string& piece, int times)
     {
         std::string text;
 
-        for (int i = 0; i < depth; ++i)
-            text += "<a>";
-
-        for (int i = 0; i < depth; ++i)
-            text += "</a>";
+        for (int i = 0; i < times; ++i)
+            text += piece;
 
         return text;
     }
+
+    /** The effect state blob around some XML text. */
+    std::string stateText (const std::string& xml)
+    {
+        juce::MemoryOutputStream out;
+        out.writeInt (0x21324356);
+        out.writeInt ((int) xml.size());
+        out.write (xml.data(), xml.size());
+        out.writeByte (0);
+        return out.getMemoryBlock().toBase64Encoding().toStdString();
+    }
+
+    /** A hand-written settings file, not in JUCE's layout, with the value
+        text as it stands in the attribute (escaped already). */
+    std::string settingsWith (const std::string& key, const std::string& attributeText)
+    {
+        return "<PROPERTIES>\n<VALUE name=\"keep\" val=\"me\" />\n<VALUE name=\"" + key + "\" val=\"" + attributeText + "\" />\n</PROPERTIES>";
+    }
+
+    void writeSettings (const std::string& content)
+    {
+        settingsFile().getParentDirectory().deleteRecursively();
+        ASSERT_TRUE (settingsFile().getParentDirectory().createDirectory());
+        ASSERT_TRUE (settingsFile().replaceWithData (content.data(), content.size()));
+    }
+
+    juce::MemoryBlock contentOf (const juce::File& file)
+    {
+        juce::MemoryBlock content;
+        file.loadFileAsData (content);
+        return content;
+    }
+
+    bool hasDefaultParameters (juce::AudioProcessor& processor)
+    {
+        for (auto* parameter : processor.getParameters())
+            if (parameter->getValue() != parameter->getDefaultValue())
+                return false;
+
+        return true;
+    }
+
+    const juce::File asideFile()  { return settingsFile().getSiblingFile ("Quillo.settings.bad"); }
 }
 
-TEST (SettingsGuard, AcceptsSettingsAndRejectsWhatTheParserCannotTake)
+TEST (SettingsGuard, LeavesJuceOwnFilesAsTheyAreAndRewritesOthersKeepingTheValues)
 {
-    struct Case { const char* what; std::string text; bool safe; };
+    const juce::ScopedJuceInitialiser_GUI gui;
+    const juce::TemporaryFile file (".settings");
+    const auto deviceSetup = juce::parseXML ("<DEVICESETUP deviceType=\"JACK\" audioOutputDeviceName=\"a &amp; b\"><MIDIINPUT name=\"m\"/></DEVICESETUP>");
+    ASSERT_NE (deviceSetup, nullptr);
+
+    {
+        juce::PropertiesFile written (file.getFile(), {});
+        written.setValue ("audioSetup", deviceSetup.get());
+        written.setValue ("filterState", juce::String (stateText ("<Quillo/>")));
+        written.setValue ("windowX", 12);
+        written.setValue ("path", "/a/b");
+        ASSERT_TRUE (written.save());
+    }
+
+    const auto juceOwn = contentOf (file.getFile());
+    ASSERT_EQ (settingsguard::ownForm (juceOwn.getData(), juceOwn.getSize()), juceOwn);
+    ASSERT_EQ (settingsguard::prepare (file.getFile()), settingsguard::Outcome::ready);
+    EXPECT_EQ (contentOf (file.getFile()), juceOwn);
+
+    // The same values in a hand-written layout.
+    const std::string loose = "<?xml version='1.0'?><PROPERTIES>\n<VALUE val='12' name='windowX'/><VALUE name='audioSetup'>"
+                              + deviceSetup->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()).toStdString()
+                              + "</VALUE><VALUE name='filterState' val='" + stateText ("<Quillo/>") + "'/>"
+                              "<VALUE name='path' val='/a&lt;b&gt;/c'/><!-- a comment --><OTHER/></PROPERTIES>";
+    ASSERT_TRUE (file.getFile().replaceWithText (loose));
+    ASSERT_EQ (settingsguard::prepare (file.getFile()), settingsguard::Outcome::ready);
+
+    juce::PropertiesFile reread (file.getFile(), {});
+    EXPECT_EQ (reread.getIntValue ("windowX"), 12);
+    EXPECT_EQ (reread.getValue ("filterState"), juce::String (stateText ("<Quillo/>")));
+    ASSERT_NE (reread.getXmlValue ("audioSetup"), nullptr);
+    EXPECT_TRUE (reread.getXmlValue ("audioSetup")->isEquivalentTo (deviceSetup.get(), false));
+
+    // This value has a '<' without being XML, and JUCE's writer parses every
+    // such value at every save, so it is not kept: every other one is.
+    EXPECT_FALSE (reread.containsKey ("path"));
+    EXPECT_EQ (reread.getAllProperties().size(), 3);
+
+    // Rewritten in the form that is left alone from now on.
+    const auto rewritten = contentOf (file.getFile());
+    EXPECT_EQ (settingsguard::ownForm (rewritten.getData(), rewritten.getSize()), rewritten);
+}
+
+TEST (SettingsGuard, AcceptsOnlyAPlausibleMemoryBlockAsEffectState)
+{
+    struct Case { const char* text; bool accepted; };
+
+    const juce::String largest = juce::MemoryBlock (settingsguard::maxStateBytes, true).toBase64Encoding();
+    const juce::String tooLarge = juce::MemoryBlock (settingsguard::maxStateBytes + 1, true).toBase64Encoding();
 
     const Case cases[] = {
-        { "settings file", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n  <VALUE name=\"windowX\" val=\"1\"/>\n</PROPERTIES>\n", true },
-        { "not XML at all", "just some text", true },
-        { "multi-byte text", "<a b=\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\xb5\"/>", true },
-        { "nesting at the limit", nested (settingsguard::maxDepth), true },
-        { "nesting past the limit", nested (settingsguard::maxDepth + 1), false },
-        { "deep nesting", nested (30000), false },
-        { "unclosed elements", std::string (100, '<') , false },
-        { "bad byte after <?", "<?\xff", false },
-        { "truncated sequence", "<a>\xe2\x82", false },
-        { "overlong slash", "<a\xc0\xaf>", false },
-        { "surrogate", "<a>\xed\xa0\x80</a>", false },
-        { "past U+10FFFF", "<a>\xf4\x90\x80\x80</a>", false },
+        { "0.", true },
+        { "1.AB", true },           // six bits a character: one byte takes two
+        { "1.A", false },
+        { "3.ABCD", true },
+        { "03.ABCD", true },        // the framework's reader takes a leading zero too
+        { "3.ABC", false },
+        { "3.ABCDE", false },
+        { "-1.A", false },
+        { "4294967295.A", false },
+        { "99999999999999999999999.A", false },
+        { "+3.ABCD", false },
+        { " 3.ABCD", false },
+        { "3.AB=D", false },
+        { "3.AB\xc3\xa9", false },
+        { ".A", false },
+        { "3", false },
+        { "", false },
     };
 
     for (const auto& c : cases)
-        EXPECT_EQ (settingsguard::isSafeToParse (c.text.data(), c.text.size()), c.safe) << c.what;
+        EXPECT_EQ (settingsguard::isMemoryBlockText (juce::String::fromUTF8 (c.text)), c.accepted) << c.text;
+
+    EXPECT_TRUE (settingsguard::isMemoryBlockText (largest));
+    EXPECT_FALSE (settingsguard::isMemoryBlockText (tooLarge));
 }
 
-TEST_F (QuilloAppTest, StartsOverHostileSettingsAndKeepsTheFileAside)
+TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
 {
-    struct Case { const char* what; std::string content; bool setAside; };
+    // Start-up moves the file aside unchanged, or, when only one value in it is
+    // hostile, keeps the file without that value (cleared for the device set-up).
+    constexpr const char* setAside = nullptr;
 
-    std::string deepSetup;
+    struct Case { const char* what; std::string content; const char* hostileKey; };
 
-    for (const auto c : nested (30000))
-        deepSetup += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string (1, c);
+    const std::string slashNesting = repeated ("<a>/>", 40000);
+    std::string escapedSlashNesting;
+
+    for (const auto c : slashNesting)
+        escapedSlashNesting += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string (1, c);
 
     const Case cases[] = {
-        { "deeply nested file", "<?xml version=\"1.0\"?><PROPERTIES>" + nested (30000) + "</PROPERTIES>", true },
-        { "bad UTF-8 after <?", "<?\xff\xfe", true },
-        { "deeply nested device set-up", "<PROPERTIES><VALUE name=\"audioSetup\" val=\"" + deepSetup + "\"/><VALUE name=\"keep\" val=\"me\"/></PROPERTIES>", false },
+        { "'/>' nesting, 200 KB",                 "<PROPERTIES>" + slashNesting + "</PROPERTIES>", setAside },
+        { "deep nesting",                          "<?xml version=\"1.0\"?><PROPERTIES>" + repeated ("<a>", 30000) + repeated ("</a>", 30000) + "</PROPERTIES>", setAside },
+        { "processing instruction in the root",    "<PROPERTIES><?x?>y</PROPERTIES>", setAside },
+        { "unterminated character reference",      "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/>&#x", setAside },
+        { "stray quote in a start tag",            "<PROPERTIES><VALUE name=\"keep\" \" val=\"me\"/></PROPERTIES>", setAside },
+        { "duplicated attribute",                  "<PROPERTIES><VALUE name=\"keep\" val=\"me\" val=\"you\"/></PROPERTIES>", setAside },
+        { "document type",                         "<!DOCTYPE PROPERTIES [<!ENTITY a \"aaaa\">]><PROPERTIES>&a;</PROPERTIES>", setAside },
+        { "bad UTF-8 after '<?'",                  "<?\xff\xfe<PROPERTIES/>", setAside },
+        { "not XML",                               "not <xml> at all", setAside },
+        { "another root",                          "<SETTINGS><VALUE name=\"keep\" val=\"me\"/></SETTINGS>", setAside },
+        { "JUCE's binary layout",                  std::string ("PROP\x01\0\0\0keep\0me\0", 16), setAside },
+        { "over 1 MiB",                            "<PROPERTIES>" + std::string (settingsguard::maxFileBytes, ' ') + "</PROPERTIES>", setAside },
+        { "over 1 MiB as JUCE would write it",     "<PROPERTIES><VALUE name='keep' val='" + std::string (200000, '"') + "'/></PROPERTIES>", setAside },
+        { "'/>' nesting in the device set-up",     settingsWith ("audioSetup", escapedSlashNesting), "audioSetup" },
+        { "device set-up 15 deep",                 settingsWith ("audioSetup", repeated ("&lt;a&gt;", 15) + repeated ("&lt;/a&gt;", 15)), "audioSetup" },
+        { "'&#x' in the device set-up",            settingsWith ("audioSetup", "&lt;DEVICESETUP&gt;&amp;#x"), "audioSetup" },
+        { "'<?' in the device set-up element",     "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/><VALUE name=\"audioSetup\"><DEVICESETUP><?x?>y</DEVICESETUP></VALUE></PROPERTIES>", setAside },
+        { "device set-up of text before elements", "<PROPERTIES><VALUE name=\"keep\" val=\"me\"/><VALUE name=\"audioSetup\"><DEVICESETUP>x<MIDIINPUT name=\""
+                                                   + std::string (70, 'm') + "\" identifier=\"i\"/></DEVICESETUP></VALUE></PROPERTIES>", "audioSetup" },
+        { "device set-up that is not XML",         settingsWith ("audioSetup", "DEVICESETUP"), "audioSetup" },
+        { "other value that is almost XML",        settingsWith ("lastStateFile", "&lt;a&gt;&lt;?x?&gt;y&lt;/a&gt;"), "lastStateFile" },
+        { "effect state of size -1",               settingsWith ("filterState", "-1.A"), "filterState" },
+        { "effect state of 4 GB",                  settingsWith ("filterState", "4294967295.A"), "filterState" },
+        { "effect state over 64 KiB",              settingsWith ("filterState", juce::MemoryBlock (settingsguard::maxStateBytes + 1, true).toBase64Encoding().toStdString()), "filterState" },
+        { "effect state shorter than its size",    settingsWith ("filterState", "100.ABCDEF"), "filterState" },
+        { "effect state that is not a block",      settingsWith ("filterState", "12.!!!"), "filterState" },
     };
 
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.what);
+        writeSettings (c.content);
+
+        startApp();
+        auto* processor = app->getMainWindow()->getAudioProcessor();
+        ASSERT_NE (processor, nullptr);
+        EXPECT_TRUE (hasDefaultParameters (*processor));
+
+        if (c.hostileKey != setAside)
+        {
+            // The file as JUCE opened it.
+            juce::PropertiesFile opened (settingsFile(), {});
+            EXPECT_EQ (opened.getValue ("keep"), "me");
+            EXPECT_EQ (opened.containsKey (c.hostileKey), juce::String (c.hostileKey) == "audioSetup");
+            EXPECT_EQ (opened.getValue (c.hostileKey), "");
+        }
+
+        app->shutdown();
+        app = nullptr;
+
+        EXPECT_EQ (asideFile().existsAsFile(), c.hostileKey == setAside);
+
+        if (c.hostileKey == setAside)
+        {
+            EXPECT_EQ (contentOf (asideFile()), juce::MemoryBlock (c.content.data(), c.content.size()));
+        }
+
+        // JUCE wrote the file at shut-down, from what it read at start-up.
+        juce::PropertiesFile saved (settingsFile(), {});
+        EXPECT_TRUE (saved.isValidFile());
+        EXPECT_EQ (saved.getValue ("keep"), c.hostileKey != setAside ? "me" : "");
+        EXPECT_FALSE (saved.containsKey ("filterState"));
+        EXPECT_FALSE (saved.containsKey ("lastStateFile"));
+        EXPECT_EQ (saved.getValue ("audioSetup"), "");
+    }
+}
+
+TEST_F (QuilloAppTest, HostileEffectStatesLeaveTheDefaults)
+{
+    const std::string states[] = {
+        "<Quillo>&#x",
+        "<Quillo><PARAM id=\"rate\" value=\"nan\" value=\"nan\"/></Quillo>",
+        "<Quillo><PARAM id=\"depth\" base64:value=\"4294967295.A\"/></Quillo>",
+        "<Quillo><PARAM id=\"depth\" value=\"1\"\"/>" + repeated ("<a>", 20000) + "</Quillo>",
+        "<Quillo><?x?>y</Quillo>",
+    };
+
+    for (const auto& state : states)
+    {
+        SCOPED_TRACE (state.substr (0, 60));
+        writeSettings (settingsWith ("filterState", stateText (state)));
+
+        startApp();
+        EXPECT_TRUE (hasDefaultParameters (*app->getMainWindow()->getAudioProcessor()));
+        app->shutdown();
+        app = nullptr;
+
+        EXPECT_EQ (juce::PropertiesFile (settingsFile(), {}).getValue ("keep"), "me");
+    }
+}
+
+TEST_F (QuilloAppTest, ReadsSettingsOnlyFromARegularFile)
+{
+    const auto path = settingsFile().getFullPathName();
+
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        { "link to an endless device", [] { return juce::File ("/dev/zero").createSymbolicLink (settingsFile(), true); } },
+        { "named pipe without a writer", [&] { return mkfifo (path.toRawUTF8(), 0600) == 0; } },
+    };
+
+    for (const auto& [what, make] : cases)
+    {
+        SCOPED_TRACE (what);
         settingsFile().getParentDirectory().deleteRecursively();
-        ASSERT_TRUE (settingsFile().create());
-        ASSERT_TRUE (settingsFile().replaceWithData (c.content.data(), c.content.size()));
+        settingsFile().getParentDirectory().createDirectory();
+        ASSERT_TRUE (make());
 
         startApp();
         app->shutdown();
         app = nullptr;
 
-        const auto aside = settingsFile().getSiblingFile ("Quillo.settings.bad");
-        EXPECT_EQ (aside.existsAsFile(), c.setAside);
-
-        if (c.setAside)
-        {
-            juce::MemoryBlock keptAside;
-            ASSERT_TRUE (aside.loadFileAsData (keptAside));
-            EXPECT_EQ (keptAside.toString().length(), juce::String::fromUTF8 (c.content.data(), (int) c.content.size()).length());
-            EXPECT_EQ (keptAside, juce::MemoryBlock (c.content.data(), c.content.size()));
-        }
-
-        juce::PropertiesFile saved (settingsFile(), {});
-        EXPECT_TRUE (saved.isValidFile());
-        EXPECT_TRUE (settingsguard::isSafeToParse (saved.getValue ("audioSetup")));
-
-        if (! c.setAside)
-        {
-            EXPECT_EQ (saved.getValue ("keep"), "me");
-        }
+        // Moved aside as it is: the link itself, not what it points to.
+        EXPECT_TRUE (asideFile().exists());
+        EXPECT_EQ (asideFile().isSymbolicLink(), juce::String (what).startsWith ("link"));
+        EXPECT_TRUE (juce::PropertiesFile (settingsFile(), {}).isValidFile());
     }
+}
+
+TEST_F (QuilloAppTest, LeavesAFileThatCannotBeMovedAsideUntouched)
+{
+    // A folder in the way of the ".bad" name makes the move fail, whoever runs the test.
+    const std::string hostile = "<PROPERTIES><VALUE name=\"windowX\" val=\"10\"/><?x?>y</PROPERTIES>";
+    writeSettings (hostile);
+    ASSERT_TRUE (asideFile().getChildFile ("in-the-way").create());
+
+    ::testing::internal::CaptureStderr();
+    startApp();
+    const auto printed = ::testing::internal::GetCapturedStderr();
+
+    // One line of ours (the audio library may add its own).
+    const auto lines = juce::StringArray::fromLines (juce::String (printed));
+    const auto ours = std::count_if (lines.begin(), lines.end(), [] (const auto& line) { return line.startsWith ("Quillo: "); });
+    EXPECT_EQ (ours, 1) << printed;
+    EXPECT_TRUE (juce::String (printed).contains (settingsFile().getFullPathName())) << printed;
+    EXPECT_TRUE (hasDefaultParameters (*app->getMainWindow()->getAudioProcessor()));
+
+    // The run goes on with settings of its own, which are never written.
+    app->getMainWindow()->getPluginHolder()->settings->setValue ("filterState", "0.");
+    app->shutdown();
+    app = nullptr;
+
+    EXPECT_EQ (contentOf (settingsFile()), juce::MemoryBlock (hostile.data(), hostile.size()));
+    EXPECT_EQ (settingsFile().getParentDirectory().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 2);
 }
