@@ -467,7 +467,7 @@ def test_prepared_state_and_restart(world):
     app.finish()
     saved = world.read_settings() or {}
     check(saved.get("filterState") == marked_state, "filterState keeps the value of the last close")
-    check(moved and (int(saved.get("windowX", -1)), int(saved.get("windowY", -1))) == moved, "window position saved")
+    check(moved and saved_position(saved) == moved, "window position %s saved (%s)" % (moved, saved_position(saved)))
     check(saved.get("shouldMuteInput") == "0", "input muting saved")
 
 
