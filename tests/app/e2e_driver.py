@@ -241,7 +241,13 @@ class App:
 
     def wait_for_move(self, old, timeout=10):
         """Waits until the window has left `old`; returns its new position, or None."""
-        return wait_for(lambda: (lambda p: p != old and p)(self.position()), timeout)
+        moved = wait_for(lambda: (lambda p: p != old and p)(self.position()), timeout)
+        # The X server knows of the move before the app has read the event that
+        # tells it, and a quit request that comes in between (JUCE looks at
+        # Ctrl+C before it reads X events, and our SIGTERM pipe may come first
+        # too) stores the old position; no user quits that fast.
+        time.sleep(0.5)
+        return moved
 
     def window_hex(self):
         return "0x%08x" % int(self.window)
