@@ -5,7 +5,7 @@
 // type into its knob: "waveform=Square", "sync=True", "depth=0.8". One audio
 // block then publishes the tremolo states, so the curves show the settings.
 
-#include "EditorTestSupport.h"
+#include "EditorRendering.h"
 
 #include <cstring>
 #include <iostream>
