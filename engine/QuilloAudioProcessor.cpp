@@ -42,7 +42,7 @@ QuilloAudioProcessor::QuilloAudioProcessor()
 QuilloAudioProcessor::~QuilloAudioProcessor() = default;
 
 //==============================================================================
-const juce::String QuilloAudioProcessor::getName() const               { return "Quillo"; }
+const juce::String QuilloAudioProcessor::getName() const               { return JucePlugin_Name; }
 void QuilloAudioProcessor::releaseResources()                          {}
 double QuilloAudioProcessor::getTailLengthSeconds() const              { return 0.0; }
 bool QuilloAudioProcessor::acceptsMidi() const                         { return false; }
