@@ -185,8 +185,8 @@ QuilloApp::~QuilloApp()
 }
 
 //==============================================================================
-const juce::String QuilloApp::getApplicationName()     { return "Quillo"; }
-const juce::String QuilloApp::getApplicationVersion()  { return "1.1.2"; }
+const juce::String QuilloApp::getApplicationName()     { return JucePlugin_Name; }
+const juce::String QuilloApp::getApplicationVersion()  { return JucePlugin_VersionString; }
 bool QuilloApp::moreThanOneInstanceAllowed()           { return true; }
 void QuilloApp::anotherInstanceStarted (const juce::String&) {}
 

@@ -1,4 +1,5 @@
-#include "EditorTestSupport.h"
+#include "EditorRendering.h"
+#include "ParameterAccess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -10,10 +11,10 @@ namespace
     {
         PaintedEditor()
         {
-            editor_testing::setParameter (processor, "depth", 1.0f);
-            editor_testing::setParameter (processor, "rate", 3.0f);
-            editor_testing::setParameter (processor, "waveform", 1.0f);
-            editor_testing::setParameter (processor, "offsetr", 0.3f);
+            testing_support::trySetParameter (processor, "depth", 1.0f);
+            testing_support::trySetParameter (processor, "rate", 3.0f);
+            testing_support::trySetParameter (processor, "waveform", 1.0f);
+            testing_support::trySetParameter (processor, "offsetr", 0.3f);
             editor_testing::publishStates (processor);
         }
 

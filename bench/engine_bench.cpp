@@ -2,6 +2,8 @@
 // nanoseconds per sample frame and per channel sample, and how far the fast
 // path's output lies from the definition's on the same block from the same state.
 
+#include "Comparisons.h"
+#include "ParameterAccess.h"
 #include "ReferenceTremolo.h"
 
 #include <benchmark/benchmark.h>
@@ -22,11 +24,7 @@ namespace
             processor = std::make_unique<QuilloAudioProcessor>();
             processor->prepareToPlay (sampleRate, 4096);
 
-            auto set = [this] (const char* id, float value)
-            {
-                auto* p = processor->parametersManager.valueTreeState.getParameter (id);
-                p->setValueNotifyingHost (p->convertTo0to1 (value));
-            };
+            auto set = [this] (const char* id, float value) { testing_support::trySetParameter (*processor, id, value); };
 
             set ("waveform", (float) shape);
             set ("rate", 5.3f);
@@ -93,12 +91,7 @@ namespace
             a.processor->processBlock (x, midi);
             processBlockPerSample (*b.processor, y);
 
-            float worst = 0.0f;
-            for (int c = 0; c < 2; ++c)
-                for (int i = 0; i < 512; ++i)
-                    worst = std::max (worst, std::abs (x.getSample (c, i) - y.getSample (c, i)));
-
-            state.counters["max_diff_vs_reference"] = worst;
+            state.counters["max_diff_vs_reference"] = testing_support::maxDifference (x, y);
         }
     }
 

@@ -73,7 +73,7 @@ QuilloAudioProcessorEditor::QuilloAudioProcessorEditor (QuilloAudioProcessor& pr
     tree.addParameterListener ("sync", this);
     tree.addParameterListener ("waveform", this);
 
-    startTimer (targetFollowIntervalMs);
+    targetFollower.startTimer (targetFollowIntervalMs);
 }
 
 QuilloAudioProcessorEditor::~QuilloAudioProcessorEditor()
@@ -82,7 +82,7 @@ QuilloAudioProcessorEditor::~QuilloAudioProcessorEditor()
     auto& tree = audioProcessor.parametersManager.valueTreeState;
     tree.removeParameterListener ("sync", this);
     tree.removeParameterListener ("waveform", this);
-    stopTimer();
+    targetFollower.stopTimer();
 }
 
 //==============================================================================
@@ -209,10 +209,10 @@ void QuilloAudioProcessorEditor::followTargets()
     updateWaveformSliders (toWaveform (audioProcessor.waveformParameter.getTargetValue()));
 }
 
-void QuilloAudioProcessorEditor::timerCallback()
+void QuilloAudioProcessorEditor::TargetFollower::timerCallback()
 {
     // Setting a knob to the state it already has changes and repaints nothing.
-    followTargets();
+    editor.followTargets();
 }
 
 juce::Slider* QuilloAudioProcessorEditor::findSlider (const juce::String& name) const

@@ -19,8 +19,7 @@
     for the current settings.
 */
 class QuilloAudioProcessorEditor : public juce::AudioProcessorEditor,
-                                   private juce::AudioProcessorValueTreeState::Listener,
-                                   private juce::Timer
+                                   private juce::AudioProcessorValueTreeState::Listener
 {
 public:
     explicit QuilloAudioProcessorEditor (QuilloAudioProcessor& processorToEdit);
@@ -47,13 +46,21 @@ private:
 
     /** Enables the knobs as the current targets of "sync" and "waveform" say. */
     void followTargets();
-    void timerCallback() override;
+
+    /** The editor's timer: calls followTargets() on the message thread. */
+    struct TargetFollower : public juce::Timer
+    {
+        explicit TargetFollower (QuilloAudioProcessorEditor& editorToUpdate) : editor (editorToUpdate) {}
+        ~TargetFollower() override   { stopTimer(); }
+
+        void timerCallback() override;
+
+        QuilloAudioProcessorEditor& editor;
+
+        JUCE_DECLARE_NON_COPYABLE (TargetFollower)
+    };
 
     QuilloAudioProcessor& audioProcessor;
-
-    // The editor is made on the message thread. Comparing thread ids takes no
-    // lock, unlike asking the message manager.
-    const juce::Thread::ThreadID messageThreadId = juce::Thread::getCurrentThreadId();
 
     // Declared before every component that uses it, so it outlives them all.
     OrvelLookAndFeel lookAndFeel;
@@ -73,6 +80,14 @@ private:
 
     std::map<juce::String, juce::Slider*> slidersById;
     std::map<juce::String, juce::String> idsByName;
+
+    // The editor is made on the message thread. Comparing thread ids takes no
+    // lock, unlike asking the message manager.
+    const juce::Thread::ThreadID messageThreadId = juce::Thread::getCurrentThreadId();
+
+    // Last, so it stops before any knob it enables is destroyed. Started once
+    // the knobs and the listeners are in place.
+    TargetFollower targetFollower { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuilloAudioProcessorEditor)
 };

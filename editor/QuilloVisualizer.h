@@ -25,6 +25,7 @@ private:
     friend class QuilloAudioProcessorEditor;
 
     void paint (juce::Graphics& g) override;
+    // Repaints; required by the listener base, though nothing registers the display (the timer repaints).
     void parameterChanged (const juce::String& parameterID, float newValue) override;
     void timerCallback() override;
 

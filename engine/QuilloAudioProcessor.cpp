@@ -7,6 +7,23 @@
 #include <cmath>
 
 //==============================================================================
+namespace
+{
+    // The processor's waveforms are the kernel's shapes under their user-facing names.
+    static_assert (QuilloAudioProcessor::Sine == (int) tremolo::sine
+                   && QuilloAudioProcessor::Square == (int) tremolo::square
+                   && QuilloAudioProcessor::Saw == (int) tremolo::saw
+                   && QuilloAudioProcessor::Triangle == (int) tremolo::triangle,
+                   "a waveform and the shape it draws share one number");
+
+    /** Any value passes, an unknown waveform included: the kernel gives it no LFO. */
+    constexpr tremolo::Shape toShape (QuilloAudioProcessor::Waveform waveform) noexcept
+    {
+        return (tremolo::Shape) waveform;
+    }
+}
+
+//==============================================================================
 QuilloAudioProcessor::QuilloAudioProcessor()
     : juce::AudioProcessor (BusesProperties()
                                 .withInput ("Input", juce::AudioChannelSet::stereo(), true)
@@ -25,7 +42,7 @@ QuilloAudioProcessor::QuilloAudioProcessor()
 QuilloAudioProcessor::~QuilloAudioProcessor() = default;
 
 //==============================================================================
-const juce::String QuilloAudioProcessor::getName() const               { return "Quillo"; }
+const juce::String QuilloAudioProcessor::getName() const               { return JucePlugin_Name; }
 void QuilloAudioProcessor::releaseResources()                          {}
 double QuilloAudioProcessor::getTailLengthSeconds() const              { return 0.0; }
 bool QuilloAudioProcessor::acceptsMidi() const                         { return false; }
@@ -125,14 +142,14 @@ float QuilloAudioProcessor::lfo (float phase, Waveform waveform)
     const auto limit = limitParameter.getNextValue();
 
     if (waveform == Square || waveform == Saw)
-        return tremolo::shapeValue (phase, waveform, limit, smoothingParameter.getNextValue());
+        return tremolo::shapeValue (phase, toShape (waveform), limit, smoothingParameter.getNextValue());
 
-    return tremolo::shapeValue (phase, waveform, limit, 0.0f);
+    return tremolo::shapeValue (phase, toShape (waveform), limit, 0.0f);
 }
 
 float QuilloAudioProcessor::lfoShape (float phase, Waveform waveform, float limit, float smoothing) noexcept
 {
-    return tremolo::shapeValue (phase, waveform, limit, smoothing);
+    return tremolo::shapeValue (phase, toShape (waveform), limit, smoothing);
 }
 
 //==============================================================================
@@ -189,11 +206,9 @@ namespace
     __attribute__ ((target_clones ("arch=x86-64-v3", "default"), flatten))
    #endif
     void modulateChannels (float* const* channelData, int firstChannel, int numChannels, int numSamples,
-                           double start, float increment, float depth, int shape,
-                           float limit, float smoothing, float dry, float wet) noexcept
+                           const tremolo::BlockSettings& settings) noexcept
     {
-        tremolo::modulate (channelData, firstChannel, numChannels, numSamples,
-                           start, increment, depth, shape, limit, smoothing, dry, wet);
+        tremolo::modulate (channelData, firstChannel, numChannels, numSamples, settings);
     }
 }
 
@@ -217,18 +232,19 @@ double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
     return (double) start;
 }
 
-double QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
-                                            int group, double start, float dry, float wet, float limit, float smoothing) noexcept
+double QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, int group, int numInputChannels,
+                                            tremolo::BlockSettings settings) noexcept
 {
     // Every channel of the group restarts from the same phase, so they share one gain curve.
     const auto& state = tremoloStates[group];
-    const auto increment = state.rate * inverseSampleRate;
+    settings.increment = state.rate * inverseSampleRate;
+    settings.depth = state.depth;
+    settings.shape = toShape (state.waveform);
+
     const auto numSamples = buffer.getNumSamples();
+    modulateChannels (buffer.getArrayOfWritePointers(), group, numInputChannels, numSamples, settings);
 
-    modulateChannels (buffer.getArrayOfWritePointers(), firstChannel, numInputChannels, numSamples,
-                      start, increment, state.depth, (int) state.waveform, limit, smoothing, dry, wet);
-
-    return tremolo::phaseAfter (start, increment, numSamples);
+    return tremolo::phaseAfter (settings.startPhase, settings.increment, numSamples);
 }
 
 void QuilloAudioProcessor::storePhase (int group, double endPhase, float offset) noexcept
@@ -256,22 +272,30 @@ void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     tremoloStates[1] = updateTremoloState (hostPlayHead);
     publishTremoloStates();
 
-    const auto dry  = dryParameter.getNextValue();
-    const auto wet  = wetParameter.getNextValue();
+    // Both groups mix alike; "Limit" and "Smoothing" never ramp, so one read
+    // stands for every sample.
+    tremolo::BlockSettings settings;
+    settings.dry = dryParameter.getNextValue();
+    settings.wet = wetParameter.getNextValue();
     const auto offL = offsetLParameter.getNextValue();
     const auto offR = offsetRParameter.getNextValue();
-
-    // "Limit" and "Smoothing" never ramp, so one read stands for every sample.
-    const auto limit = limitParameter.getNextValue();
-    const auto smoothing = smoothingParameter.getNextValue();
+    settings.limit = limitParameter.getNextValue();
+    settings.smoothing = smoothingParameter.getNextValue();
 
     if (ins > 0)
     {
-        const auto leftEnd = modulateGroup (buffer, 0, ins, 0, startPhase (0, offL), dry, wet, limit, smoothing);
+        settings.startPhase = startPhase (0, offL);
+        const auto leftEnd = modulateGroup (buffer, 0, ins, settings);
 
         // With one input channel the right LFO follows on from the left one.
-        const auto rightEnd = ins > 1 ? modulateGroup (buffer, 1, ins, 1, startPhase (1, offR), dry, wet, limit, smoothing)
-                                      : leftEnd;
+        auto rightEnd = leftEnd;
+
+        if (ins > 1)
+        {
+            settings.startPhase = startPhase (1, offR);
+            rightEnd = modulateGroup (buffer, 1, ins, settings);
+        }
+
         storePhase (0, leftEnd, offL);
         storePhase (1, rightEnd, offR);
     }

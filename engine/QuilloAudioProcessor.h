@@ -5,15 +5,18 @@
 #include <array>
 #include <atomic>
 
+namespace tremolo { struct BlockSettings; }
+
 //==============================================================================
 /**
     The stereo tremolo: even input channels follow the left LFO, odd ones the
     right LFO, mixed with the dry signal.
 
-    Threads: processBlock, updateTremoloState and lfo belong to the audio
-    thread. The message thread (editor, curve display) reads only
-    getPublishedTremoloStates(), the parameters' getTargetValue() and the pure
-    lfoShape(); none of these waits for or changes anything the audio thread uses.
+    Threads: processBlock and updateTremoloState belong to the audio thread,
+    and so do lfoPhase and tremoloStates. The message thread (editor, curve
+    display) reads only getPublishedTremoloStates(), the parameters'
+    getTargetValue() and the pure lfoShape(); none of these waits for or
+    changes anything the audio thread uses.
 */
 class QuilloAudioProcessor : public juce::AudioProcessor
 {
@@ -70,7 +73,10 @@ public:
     TremoloState updateTremoloState (juce::AudioPlayHead* hostPlayHead);
 
     /** The LFO value (0 to 1) at a phase of 0 or more; steps "Limit" and, for
-        Square and Saw, "Smoothing". Audio thread. */
+        Square and Saw, "Smoothing". processBlock does not use it: it is the
+        per-sample definition that the tests and the benchmark compare the block
+        path with (tests/support/ReferenceTremolo.h). Since it steps smoothers,
+        call it only where processBlock could run, never beside it. */
     float lfo (float phase, Waveform waveform);
 
     /** The same shapes with "Limit" and "Smoothing" given: no side effect, any thread. */
@@ -98,6 +104,9 @@ public:
     PluginParameterLinSlider offsetRParameter   { parametersManager, "Offset R", {}, 0.0f, 1.0f, 0.0f };
     PluginParameterLinSlider limitParameter     { parametersManager, "Limit", {}, 0.0f, 1.0f, 0.5f };
 
+    // The audio thread's: processBlock reads and writes them every block. They
+    // are public for the tests and the per-sample reference; the message thread
+    // reads the states through getPublishedTremoloStates() instead.
     float lfoPhase[2] { 0.0f, 0.0f };
     TremoloState tremoloStates[2] { { 10.0f, 0.5f, Sine }, { 10.0f, 0.5f, Sine } };
     float inverseSampleRate = 0.0f;
@@ -106,8 +115,10 @@ private:
     void followTimeline (juce::int64 timeInSamples, float rate) noexcept;
     void publishTremoloStates() noexcept;
     double startPhase (int group, float offset) const noexcept;
-    double modulateGroup (juce::AudioBuffer<float>& buffer, int firstChannel, int numInputChannels,
-                          int group, double start, float dry, float wet, float limit, float smoothing) noexcept;
+    /** Modulates the group's channels (group, group + 2, ...) with the settings
+        given and the group's tremolo state; returns the phase the block ends at. */
+    double modulateGroup (juce::AudioBuffer<float>& buffer, int group, int numInputChannels,
+                          tremolo::BlockSettings settings) noexcept;
     void storePhase (int group, double endPhase, float offset) noexcept;
 
     // lfoPhase is a float, and storing "end minus offset" then adding the offset

@@ -5,8 +5,15 @@
 #include <algorithm>
 #include <cmath>
 
-/** The tremolo's arithmetic, apart from the processor so that the block path
-    and the LFO display share one definition of every shape. */
+/** The tremolo's arithmetic, apart from the processor.
+
+    Every shape is written twice. shapeValue() is the definition, one value at
+    a time: the LFO display draws with it, and lfo() (the per-sample reference)
+    evaluates it. fillGains() is the block path's second, branch-free definition,
+    which the compiler vectorises. Only a test ties the two together:
+    ProcessBlock.FastPathMatchesThePerSampleDefinition in
+    tests/engine/TremoloDspTests.cpp runs the block path against the per-sample
+    reference for every shape. A change to one shape belongs in both. */
 namespace tremolo
 {
     enum Shape : int { sine = 0, square = 1, saw = 2, triangle = 3 };
@@ -20,8 +27,9 @@ namespace tremolo
     }
 
     /** One LFO value, with the exact single-precision arithmetic of the shape
-        definitions. Phases of 0 or more give a value between 0 and 1. */
-    inline float shapeValue (float phase, int shape, float limit, float smoothing) noexcept
+        definitions. Phases of 0 or more give a value between 0 and 1; an
+        unknown shape gives 0. */
+    inline float shapeValue (float phase, Shape shape, float limit, float smoothing) noexcept
     {
         switch (shape)
         {
@@ -89,10 +97,30 @@ namespace tremolo
         return above < 1.0f ? above : 1.0f;
     }
 
-    template <int shape>
-    inline void fillGains (float* gains, int count, float base, float increment,
-                           float limit, float smoothing, float depth) noexcept
+    /** What the block path needs for one channel group and one block: where
+        and how fast the LFO runs, its shape, and how the result is mixed. The
+        defaults are the parameters' own, with the LFO standing still. */
+    struct BlockSettings
     {
+        double startPhase = 0.0;    // [0, 1)
+        float increment = 0.0f;     // phase step per sample
+        float depth = 0.5f;
+        Shape shape = sine;
+        float limit = 0.5f;
+        float smoothing = 0.02f;
+        float dry = 0.0f;
+        float wet = 1.0f;
+    };
+
+    /** Gains for count samples from phase base on, one shape: the block path's
+        copy of shapeValue(), scaled by the depth. */
+    template <int shape>
+    inline void fillGains (float* gains, int count, float base, float increment, const BlockSettings& settings) noexcept
+    {
+        // Local copies: the compiler cannot tell that writing the gains leaves the settings alone.
+        const auto limit = settings.limit;
+        const auto smoothing = settings.smoothing;
+        const auto depth = settings.depth;
         const auto inverseSmoothing = shape == square || shape == saw ? 1.0f / smoothing : 0.0f;
         const auto floorGain = 1.0f - depth;
 
@@ -155,26 +183,29 @@ namespace tremolo
     /** Modulates channels first, first + 2, ... below numChannels in place: each
         sample x becomes x * dry + ((v * depth + (1 - depth)) * x) * wet. */
     inline void modulate (float* const* channelData, int firstChannel, int numChannels, int numSamples,
-                          double startPhase, float increment, float depth, int shape,
-                          float limit, float smoothing, float dry, float wet) noexcept
+                          const BlockSettings& blockSettings) noexcept
     {
+        // A local copy: the compiler cannot tell that writing samples leaves the caller's settings alone.
+        const auto settings = blockSettings;
         alignas (16) float gains[chunkSize];
-        const auto inc = reducedIncrement (increment);
+        const auto inc = reducedIncrement (settings.increment);
         const auto incF = (float) inc;
+        const auto dry = settings.dry;
+        const auto wet = settings.wet;
 
         for (int chunkStart = 0; chunkStart < numSamples; chunkStart += chunkSize)
         {
             const auto count = std::min (chunkSize, numSamples - chunkStart);
-            const auto p = startPhase + (double) chunkStart * inc;
+            const auto p = settings.startPhase + (double) chunkStart * inc;
             const auto base = (float) (p - std::floor (p));
 
-            switch (shape)
+            switch (settings.shape)
             {
-                case sine:     fillGains<sine>     (gains, count, base, incF, limit, smoothing, depth); break;
-                case square:   fillGains<square>   (gains, count, base, incF, limit, smoothing, depth); break;
-                case saw:      fillGains<saw>      (gains, count, base, incF, limit, smoothing, depth); break;
-                case triangle: fillGains<triangle> (gains, count, base, incF, limit, smoothing, depth); break;
-                default:       std::fill (gains, gains + count, 1.0f - depth); break;
+                case sine:     fillGains<sine>     (gains, count, base, incF, settings); break;
+                case square:   fillGains<square>   (gains, count, base, incF, settings); break;
+                case saw:      fillGains<saw>      (gains, count, base, incF, settings); break;
+                case triangle: fillGains<triangle> (gains, count, base, incF, settings); break;
+                default:       std::fill (gains, gains + count, 1.0f - settings.depth); break;
             }
 
             for (int c = firstChannel; c < numChannels; c += 2)

@@ -50,12 +50,6 @@ namespace
         return update != nullptr && juce::String (update) == "1";
     }
 
-    int channelDifference (juce::Colour a, juce::Colour b)
-    {
-        return juce::jmax (std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()),
-                           std::abs (a.getBlue() - b.getBlue()), std::abs (a.getAlpha() - b.getAlpha()));
-    }
-
     struct Comparison
     {
         int differingPixels = 0;

@@ -8,15 +8,12 @@ namespace
 {
     using namespace editor_testing;
 
-    const juce::StringArray allIds { "dry", "wet", "waveform", "smoothing", "offsetl", "offsetr",
-                                     "depth", "rate", "figure", "sync", "limit" };
-
     /** Ids of the disabled knobs, sorted, joined with spaces. */
     juce::String disabledKnobs (juce::Component& editor)
     {
         juce::StringArray disabled;
 
-        for (const auto& id : allIds)
+        for (const auto& id : parameterIds)
             if (! knob (editor, id).isEnabled())
                 disabled.add (id);
 

@@ -90,10 +90,7 @@ namespace
 
     bool near (juce::Colour actual, juce::Colour expected, int tolerance = 2)
     {
-        return std::abs (actual.getRed() - expected.getRed()) <= tolerance
-            && std::abs (actual.getGreen() - expected.getGreen()) <= tolerance
-            && std::abs (actual.getBlue() - expected.getBlue()) <= tolerance
-            && std::abs (actual.getAlpha() - expected.getAlpha()) <= tolerance;
+        return testing_support::channelDifference (actual, expected) <= tolerance;
     }
 
     TEST (OrvelLookAndFeelTest, KnobDrawsArcsAndThumbWhereTheGeometrySays)

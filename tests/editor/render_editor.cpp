@@ -5,8 +5,7 @@
 // type into its knob: "waveform=Square", "sync=True", "depth=0.8". One audio
 // block then publishes the tremolo states, so the curves show the settings.
 
-#include "EditorTestSupport.h"
-#include "Utf8.h"
+#include "EditorRendering.h"
 
 #include <cstring>
 #include <iostream>
@@ -42,7 +41,7 @@ int main (int argc, char* argv[])
 
     for (int i = 1; i < argc; ++i)
     {
-        if (! isValidUtf8 (argv[i], std::strlen (argv[i])))
+        if (! juce::CharPointer_UTF8::isValidString (argv[i], (int) std::strlen (argv[i])))
         {
             std::cerr << "argument " << i << " is not UTF-8\n";
             return 2;

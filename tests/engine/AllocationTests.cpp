@@ -4,8 +4,6 @@
 using namespace testing_support;
 using W = QuilloAudioProcessor::Waveform;
 
-static auto* const juceEnvironment = ::testing::AddGlobalTestEnvironment (new JuceEnvironment);
-
 TEST (RealTimeSafety, ProcessBlockAllocatesNothing)
 {
     FakePlayHead playHead;

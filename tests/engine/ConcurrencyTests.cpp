@@ -4,8 +4,6 @@
 
 using namespace testing_support;
 
-static auto* const juceEnvironment = ::testing::AddGlobalTestEnvironment (new JuceEnvironment);
-
 // Run under ThreadSanitizer: the audio thread processes blocks without pause while
 // this thread changes every parameter through the tree, saves and restores state,
 // and reads what the curve display reads.

@@ -1,8 +1,8 @@
 #include "TestHelpers.h"
 
-using namespace testing_support;
+#include <gtest/gtest-spi.h>
 
-static auto* const juceEnvironment = ::testing::AddGlobalTestEnvironment (new JuceEnvironment);
+using namespace testing_support;
 
 namespace
 {
@@ -270,4 +270,19 @@ TEST (ParameterLayer, RampsStepPerReadAndRestartFromWhereTheyAre)
     EXPECT_EQ (depth.getRampCountdown(), 44);
     EXPECT_FLOAT_EQ (depth.getNextValue(), reached + (0.5f - reached) / 44.0f);
     EXPECT_EQ (depth.getTargetValue(), 0.5f);
+}
+
+TEST (TestSupport, ListsEveryParameterAndFailsTheTestOnAnUnknownId)
+{
+    QuilloAudioProcessor processor;
+    juce::StringArray created;
+
+    for (auto* parameter : processor.getParameters())
+        created.add (dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter)->paramID);
+
+    EXPECT_EQ (created, parameterIds);
+
+    EXPECT_NONFATAL_FAILURE (setParameter (processor, "Depth", 1.0f), "no parameter has the id \"Depth\"");
+    EXPECT_NONFATAL_FAILURE (EXPECT_TRUE (std::isnan (parameterValue (processor, "nope"))), "no parameter has the id");
+    EXPECT_EQ (parameterValue (processor, "depth"), 0.5f);
 }

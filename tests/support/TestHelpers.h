@@ -1,23 +1,41 @@
 #pragma once
 
+// The tests' shared helpers. A test executable registers its JUCE environment
+// once, in MessageManagerEnvironment.cpp (engine) or EditorTestEnvironment.cpp
+// (editor).
+
+#include "Comparisons.h"
 #include "ParameterAccess.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 
 namespace testing_support
 {
-    /** The JUCE message manager for tests that make processors: the parameter
-        tree starts a timer, which needs one. No message loop runs. */
-    class JuceEnvironment : public ::testing::Environment
+    /** Sets a parameter the way a knob or host does, in its own units; an
+        unknown id fails the test and sets nothing. */
+    inline void setParameter (QuilloAudioProcessor& processor, const juce::String& id, float value)
     {
-    public:
-        void SetUp() override     { juce::MessageManager::getInstance(); }
-        void TearDown() override  { juce::MessageManager::deleteInstance(); juce::DeletedAtShutdown::deleteAll(); }
-    };
+        EXPECT_TRUE (trySetParameter (processor, id, value)) << "no parameter has the id \"" << id << "\"";
+    }
+
+    /** A parameter's value in its own units; an unknown id fails the test and gives NaN. */
+    inline float parameterValue (QuilloAudioProcessor& processor, const juce::String& id)
+    {
+        auto* parameter = processor.parametersManager.valueTreeState.getParameter (id);
+
+        if (parameter == nullptr)
+        {
+            ADD_FAILURE() << "no parameter has the id \"" << id << "\"";
+            return std::numeric_limits<float>::quiet_NaN();
+        }
+
+        return parameter->convertFrom0to1 (parameter->getValue());
+    }
 
     /** A play head whose answer the test sets. */
     struct FakePlayHead : public juce::AudioPlayHead
@@ -57,17 +75,6 @@ namespace testing_support
             juce::FloatVectorOperations::fill (buffer.getWritePointer (c), value, samples);
 
         return buffer;
-    }
-
-    inline float maxDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-    {
-        float worst = 0.0f;
-
-        for (int c = 0; c < a.getNumChannels(); ++c)
-            for (int i = 0; i < a.getNumSamples(); ++i)
-                worst = std::max (worst, std::abs (a.getSample (c, i) - b.getSample (c, i)));
-
-        return worst;
     }
 
     inline void process (QuilloAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
