@@ -2,6 +2,14 @@
 
 #include <cstdio>
 
+#if JUCE_LINUX || JUCE_BSD
+ #include <atomic>
+ #include <cerrno>
+ #include <csignal>
+ #include <fcntl.h>
+ #include <unistd.h>
+#endif
+
 //==============================================================================
 /*  Puts the window where the host placed it, once the window manager has
     framed it.
@@ -65,6 +73,92 @@ private:
 };
 
 //==============================================================================
+#if JUCE_LINUX || JUCE_BSD
+/*  Turns SIGTERM into the platform's quit request.
+
+    SIGTERM is how a session logout or a plain `kill` asks a program to quit on
+    these systems, but JUCE leaves it at its default, which ends the process on
+    the spot: the window position, the device set-up and the input muting of the
+    run are lost. A signal handler may only make async-signal-safe calls, so it
+    writes one byte into a pipe whose read end the message loop watches, and the
+    quit request runs there, as the platform's own would.
+*/
+class QuilloApp::TerminationRequests
+{
+public:
+    explicit TerminationRequests (std::function<void()> onRequest)
+    {
+        if (::pipe2 (pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+
+        juce::LinuxEventLoop::registerFdCallback (pipeEnds[0], [onRequest = std::move (onRequest)] (int fd)
+        {
+            char bytes[16];
+
+            while (::read (fd, bytes, sizeof (bytes)) > 0)
+                ;
+
+            onRequest();
+        });
+
+        writeEnd.store (pipeEnds[1]);
+
+        struct sigaction action {};
+        action.sa_handler = handleSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset (&action.sa_mask);
+        installed = ::sigaction (SIGTERM, &action, &previousAction) == 0;
+    }
+
+    ~TerminationRequests()
+    {
+        if (installed)
+            ::sigaction (SIGTERM, &previousAction, nullptr);
+
+        writeEnd.store (-1);
+
+        if (pipeEnds[0] >= 0)
+        {
+            juce::LinuxEventLoop::unregisterFdCallback (pipeEnds[0]);
+            ::close (pipeEnds[0]);
+            ::close (pipeEnds[1]);
+        }
+    }
+
+private:
+    static void handleSignal (int)
+    {
+        const auto savedErrno = errno;
+        const auto fd = writeEnd.load();
+
+        // A full pipe already holds a request.
+        if (fd >= 0)
+        {
+            [[maybe_unused]] const auto written = ::write (fd, "q", 1);
+        }
+
+        errno = savedErrno;
+    }
+
+    static_assert (std::atomic<int>::is_always_lock_free, "the signal handler reads it");
+    static inline std::atomic<int> writeEnd { -1 };
+
+    int pipeEnds[2] { -1, -1 };
+    struct sigaction previousAction {};
+    bool installed = false;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TerminationRequests)
+};
+#else
+// Elsewhere the platform's quit request reaches systemRequestedQuit by itself.
+class QuilloApp::TerminationRequests
+{
+public:
+    explicit TerminationRequests (std::function<void()>) {}
+};
+#endif
+
+//==============================================================================
 QuilloApp::QuilloApp()
 {
     juce::PropertiesFile::Options options;
@@ -86,9 +180,8 @@ QuilloApp::~QuilloApp()
 {
     // Normally shutdown has done this already; the window must go before the
     // settings it writes into.
-    removeMenuBar();
-    windowPlacement = nullptr;
-    mainWindow = nullptr;
+    deleteWindow();
+    terminationRequests = nullptr;
 }
 
 //==============================================================================
@@ -100,6 +193,7 @@ void QuilloApp::anotherInstanceStarted (const juce::String&) {}
 void QuilloApp::initialise (const juce::String&)
 {
     mainWindow.reset (createWindow());
+    terminationRequests = std::make_unique<TerminationRequests> ([this] { systemRequestedQuit(); });
 
    #if JUCE_LINUX || JUCE_BSD
     windowPlacement = std::make_unique<WindowPlacement> (*mainWindow);
@@ -110,13 +204,39 @@ void QuilloApp::initialise (const juce::String&)
 
 void QuilloApp::shutdown()
 {
-    // The menu bar calls into the window, so it goes first. Deleting the window
-    // stores its position, and its plug-in holder the device set-up and the
-    // input muting, so the settings are saved only after that.
+    // Deleting the window stores its position, and its plug-in holder the
+    // device set-up and the input muting, so the settings are saved only after
+    // that. The SIGTERM handler stays until then, so that another SIGTERM
+    // cannot end the process halfway.
+    deleteWindow();
+    saveSettings();
+    terminationRequests = nullptr;
+}
+
+void QuilloApp::deleteWindow()
+{
+    // The menu bar calls into the window, so it goes first.
     removeMenuBar();
+
+    // The only dialog here, the device settings (from the menu or the
+    // muted-input notice), is launched asynchronously and so belongs to JUCE's
+    // modal component manager, which deletes it on a later message. A quit that
+    // did not dismiss it first (Ctrl+C, the window's close button) leaves that
+    // to JUCE's own shutdown, after the device manager the dialog shows has gone
+    // with the window. So dialogs go first, here; the manager lets go of a
+    // component that someone else deletes.
+    if (mainWindow != nullptr)
+    {
+        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        auto& desktop = juce::Desktop::getInstance();
+
+        for (int i = desktop.getNumComponents(); --i >= 0;)
+            if (auto* dialog = dynamic_cast<juce::DialogWindow*> (desktop.getComponent (i)))
+                delete dialog;
+    }
+
     windowPlacement = nullptr;
     mainWindow = nullptr;
-    saveSettings();
 }
 
 void QuilloApp::systemRequestedQuit()

@@ -16,7 +16,8 @@
     so the same menu is shown as a menu bar along the top of the window, which
     grows by the bar's height so that the effect's editor keeps its own size.
 
-    Everything here runs on the message thread.
+    Everything here runs on the message thread, apart from the SIGTERM handler,
+    which only hands the request over to it.
 */
 class QuilloApp : public juce::JUCEApplication,
                   public juce::MenuBarModel
@@ -61,8 +62,10 @@ private:
     void saveSettings();
     void installMenuBar (juce::StandaloneFilterWindow& window);
     void removeMenuBar();
+    void deleteWindow();
 
     class WindowPlacement;
+    class TerminationRequests;
 
     juce::ApplicationProperties appProperties;
 
@@ -72,6 +75,7 @@ private:
 
     std::unique_ptr<juce::StandaloneFilterWindow> mainWindow;
     std::unique_ptr<WindowPlacement> windowPlacement;
+    std::unique_ptr<TerminationRequests> terminationRequests;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuilloApp)
 };

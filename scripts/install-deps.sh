@@ -12,9 +12,16 @@ packages=(
     xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core imagemagick
 )
 
+# Nothing to do (and no need for the network or sudo) once all are installed.
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f '${db:Status-Status}' "$package" 2>/dev/null | grep -qx installed || missing+=("$package")
+done
+[ "${#missing[@]}" -gt 0 ] || exit 0
+
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update
-"${as_root[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+"${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

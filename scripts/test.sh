@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages, builds Quillo and runs every test: the unit and
-# end-to-end tests, the concurrency tests under ThreadSanitizer, and a bounded
+# end-to-end tests, the concurrency tests under ThreadSanitizer, all of them
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded
 # fuzzing run of the state reader. Also prints the benchmark figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,9 +40,16 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=
 cmake --build build-tsan -j "$jobs" --target quillo_tsan_tests
 run_ctest build-tsan -L tsan --output-on-failure --timeout 900
 
-echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer: unit, editor, app and end-to-end tests"
+# One clang build serves these tests and the fuzzers below. The coverage
+# instrumentation that libFuzzer needs changes nothing the tests see, and
+# sharing the build saves compiling the framework once more.
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
+      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_BENCH=OFF
+cmake --build build-fuzz -j "$jobs"
+UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-fuzz -j "$jobs" --output-on-failure --timeout 900
+
+echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
 cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds quillo_settings_fuzzer
 corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"

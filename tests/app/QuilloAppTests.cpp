@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <cstdlib>
+#include <functional>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -260,6 +261,95 @@ TEST_F (QuilloAppTest, QuitRequestClosesTheSettingsDialogFirst)
     ASSERT_TRUE (pumpUntil ([] { return juce::MessageManager::getInstance()->hasStopMessageBeenSent(); }));
     EXPECT_EQ (app->quitRequests, 2);
     EXPECT_EQ (findSettingsDialog(), nullptr);
+}
+
+namespace
+{
+    int numDialogsOnTheDesktop()
+    {
+        auto& desktop = juce::Desktop::getInstance();
+        int count = 0;
+
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            count += dynamic_cast<juce::DialogWindow*> (desktop.getComponent (i)) != nullptr ? 1 : 0;
+
+        return count;
+    }
+
+    bool quitHasBeenRequested()
+    {
+        return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
+    }
+}
+
+// Ctrl+C and the window's close button quit without dismissing the settings
+// dialog, and the framework deletes what is left of it after shutdown: by then
+// the device manager it shows must not be gone already.
+TEST_F (QuilloAppTest, QuitsThatLeaveTheSettingsDialogOpenDeleteItBeforeTheWindow)
+{
+    struct Case { const char* what; std::function<void (QuilloApp&)> quit; bool storesEffectState; };
+
+    // Ctrl+C last: JUCE never forgets that it came, and quits again at every
+    // message it dispatches from then on.
+    const Case cases[] = {
+        { "close button", [] (QuilloApp& a) { a.getMainWindow()->closeButtonPressed(); }, true },
+        { "Ctrl+C", [] (QuilloApp&) { std::raise (SIGINT); }, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        settingsFile().getParentDirectory().deleteRecursively();
+        startApp();
+        app->menuItemSelected (1, 0);
+        ASSERT_TRUE (settingsDialogIsUp());
+
+        c.quit (*app);
+        ASSERT_TRUE (pumpUntil (quitHasBeenRequested));
+        EXPECT_EQ (app->quitRequests, 0);
+
+        app->shutdown();
+        EXPECT_EQ (numDialogsOnTheDesktop(), 0);
+        EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0);
+        app = nullptr;
+
+        juce::PropertiesFile saved (settingsFile(), {});
+        EXPECT_TRUE (saved.containsKey ("windowX"));
+        EXPECT_TRUE (saved.containsKey ("audioSetup"));
+        EXPECT_EQ (saved.containsKey ("filterState"), c.storesEffectState);
+    }
+}
+
+// SIGTERM (a logout, a plain kill) is the platform asking to quit: the same
+// path as the system's quit request, dialogs dismissed first, and the same
+// things saved. Without the handler the signal ends this test process.
+TEST_F (QuilloAppTest, TerminationSignalQuitsLikeTheSystemRequest)
+{
+    startApp();
+    app->getMainWindow()->setTopLeftPosition (50, 70);
+    const auto position = app->getMainWindow()->getPosition();
+    app->menuItemSelected (1, 0);
+    ASSERT_TRUE (settingsDialogIsUp());
+
+    ASSERT_EQ (std::raise (SIGTERM), 0);
+
+    ASSERT_TRUE (pumpUntil (quitHasBeenRequested));
+    EXPECT_EQ (app->quitRequests, 2);
+    EXPECT_EQ (findSettingsDialog(), nullptr);
+
+    app->shutdown();
+    app = nullptr;
+
+    juce::PropertiesFile saved (settingsFile(), {});
+    EXPECT_EQ (saved.getIntValue ("windowX", -1), position.x);
+    EXPECT_EQ (saved.getIntValue ("windowY", -1), position.y);
+    EXPECT_TRUE (saved.containsKey ("audioSetup"));
+    EXPECT_FALSE (saved.containsKey ("filterState"));
+
+    // Once shut down, the signal has its default meaning again.
+    struct sigaction current {};
+    ASSERT_EQ (sigaction (SIGTERM, nullptr, &current), 0);
+    EXPECT_EQ (current.sa_handler, SIG_DFL);
 }
 
 TEST_F (QuilloAppTest, ShutdownStoresWindowAndDevicesButNoEffectState)

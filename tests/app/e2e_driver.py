@@ -21,6 +21,12 @@ import xml.etree.ElementTree as ET
 
 SAMPLE_RATE = 48000
 LEVEL = 0.5
+SETTINGS_DIALOG = "Audio/MIDI Settings"
+# A device set-up as JUCE stores it: the JACK server's ports, both inputs, and
+# only the first output enabled.
+ONE_OUTPUT_SETUP = ('<DEVICESETUP deviceType="JACK" audioOutputDeviceName="system" '
+                    'audioInputDeviceName="system" audioDeviceRate="%d.0" '
+                    'audioDeviceInChans="11" audioDeviceOutChans="1"/>' % SAMPLE_RATE)
 
 failures = []
 children = []
@@ -168,12 +174,33 @@ class World:
             f.write(raw)
 
     def read_settings(self):
+        """The stored values by key; a value that JUCE stored as an XML element
+        (the device set-up) comes back as that element's text."""
         if not os.path.exists(self.settings_path):
             return None
         root = ET.parse(self.settings_path).getroot()
         if root.tag != "PROPERTIES":
             return None
-        return {e.get("name"): e.get("val") for e in root.iter("VALUE")}
+        return {e.get("name"): e.get("val") if e.get("val") is not None or not len(e) else ET.tostring(e[0], "unicode").strip()
+                for e in root.iter("VALUE")}
+
+    def connections(self):
+        """JACK's ports, each with the set of ports it is connected to."""
+        ports = {}
+        port = None
+        for line in self.run(["jack_lsp", "-c"]).stdout.splitlines():
+            if line.startswith((" ", "\t")):
+                ports[port].add(line.strip())
+            elif line.strip():
+                port = line.strip()
+                ports[port] = set()
+        return ports
+
+    def wait_for_connections(self, expected, timeout=10):
+        """Waits until `expected(ports)` holds for JACK's connections (a client
+        connects its ports once its device is open); returns them in the end."""
+        return wait_for(lambda: (lambda ports: expected(ports) and ports)(self.connections()), timeout) \
+            or self.connections()
 
     def state(self, *assignments):
         result = self.run([self.tools.state_tool] + list(assignments))
@@ -214,7 +241,13 @@ class App:
 
     def wait_for_move(self, old, timeout=10):
         """Waits until the window has left `old`; returns its new position, or None."""
-        return wait_for(lambda: (lambda p: p != old and p)(self.position()), timeout)
+        moved = wait_for(lambda: (lambda p: p != old and p)(self.position()), timeout)
+        # The X server knows of the move before the app has read the event that
+        # tells it, and a quit request that comes in between (JUCE looks at
+        # Ctrl+C before it reads X events, and our SIGTERM pipe may come first
+        # too) stores the old position; no user quits that fast.
+        time.sleep(0.5)
+        return moved
 
     def window_hex(self):
         return "0x%08x" % int(self.window)
@@ -237,14 +270,47 @@ class App:
         os.kill(self.process.pid, signal.SIGINT)
         return self.wait_exit()
 
+    def terminate(self):
+        os.kill(self.process.pid, signal.SIGTERM)
+        return self.wait_exit()
+
     def wait_exit(self, timeout=20):
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             return None
+        if status != 0:
+            self.show_report()
+        return status
+
+    def show_report(self):
+        """What the app wrote to stderr from the first sanitizer report on, or its last lines."""
+        with open(self.stderr_path, errors="replace") as f:
+            lines = f.readlines()
+        start = next((i for i, line in enumerate(lines) if "Sanitizer" in line or "runtime error" in line),
+                     max(0, len(lines) - 10))
+        print("".join("      app: " + line for line in lines[start:start + 60]), end="", flush=True)
+
+    def open_settings_dialog(self, x, y):
+        """Chooses "Audio / MIDI Options" from the menu of the window placed at
+        (x, y); returns the dialog's window id, or None."""
+        # The menu bar runs along the top of the window; "Options" is its first entry.
+        # Clicking also gives the window the keyboard focus, and the keys go to the
+        # menu only once it is open.
+        world = self.world
+        world.run(["xdotool", "mousemove", str(x + 25), str(y + 10), "click", "1"])
+        menu_open = wait_for(lambda: world.search("--onlyvisible", "--pid", str(self.process.pid), "--name", "^menu$")
+                             and world.focused_window() == self.window, 10)
+        if not menu_open:
+            return None
+        world.run(["xdotool", "key", "Down", "Return"])
+        return world.find_window(SETTINGS_DIALOG, self.process.pid)
 
     def finish(self):
-        stop(self.process, signal.SIGKILL)
+        if stop(self.process, signal.SIGKILL) != 0:
+            # A client that died without closing can leave the JACK server
+            # waiting for it; the next test gets a fresh one.
+            self.world.stop_jack()
         self.stdout.close()
         self.stderr.close()
         with open(self.stdout_path) as f:
@@ -312,8 +378,10 @@ def test_first_start(world):
     x, y, w, h = app.geometry()
     check(centred(x, y, w, h), "window centred (at %d,%d size %dx%d)" % (x, y, w, h))
 
-    connections = world.run(["jack_lsp", "-c"]).stdout
-    check("Quillo:out_1" in connections and "Quillo:in_2" in connections, "connected to the JACK server")
+    ports = world.wait_for_connections(lambda ports: ports.get("Quillo:out_2"))
+    check([ports.get("Quillo:" + p) for p in ("in_1", "in_2", "out_1", "out_2")]
+          == [{"system:capture_1"}, {"system:capture_2"}, {"system:playback_1"}, {"system:playback_2"}],
+          "default devices: both inputs and both outputs connected to the JACK server's ports")
 
     recording = record(world, 0.5, 1.0)
     if check(recording is not None, "audio flows through Quillo"):
@@ -327,8 +395,9 @@ def test_first_start(world):
     check(app.close_window() == 0, "close request quits with status 0")
     app.finish()
     saved = world.read_settings() or {}
-    check(all(k in saved for k in ("filterState", "windowX", "windowY", "audioSetup", "shouldMuteInput")),
-          "close writes filterState, window position, device set-up, muting: %s" % sorted(saved))
+    check(all(k in saved for k in ("filterState", "windowX", "windowY", "shouldMuteInput")),
+          "close writes filterState, window position, muting: %s" % sorted(saved))
+    check(saved.get("audioSetup") == "", "no device chosen: the device set-up is stored empty")
     check(saved.get("filterState") == world.state(), "stored state is the default state")
     check(saved.get("shouldMuteInput") == "1", "input stays muted")
 
@@ -404,38 +473,94 @@ def test_prepared_state_and_restart(world):
     app.finish()
     saved = world.read_settings() or {}
     check(saved.get("filterState") == marked_state, "filterState keeps the value of the last close")
-    check(moved and (int(saved.get("windowX", -1)), int(saved.get("windowY", -1))) == moved, "window position saved")
-    check("audioSetup" in saved and saved.get("shouldMuteInput") == "0", "device set-up and muting saved")
+    check(moved and saved_position(saved) == moved, "window position %s saved (%s)" % (moved, saved_position(saved)))
+    check(saved.get("shouldMuteInput") == "0", "input muting saved")
+
+
+def start_placed(world, values=None, position=(200, 150)):
+    """Starts the app on the JACK server with these settings and the window
+    stored at `position`, so that a click can wait until it is placed there;
+    returns the app and where its window is."""
+    world.start_jack()
+    world.write_settings(dict(values or {}, windowX=str(position[0]), windowY=str(position[1])))
+    app = App(world)
+    check(app.wait_for_window() is not None, "window appears")
+    return app, app.wait_for_position(position)
 
 
 def test_menu(world):
     print("-- Options menu", flush=True)
-    world.start_jack()
-    # A known position, so that the click can wait until the window is placed.
-    world.write_settings({"windowX": "200", "windowY": "150"})
-    app = App(world)
-    check(app.wait_for_window() is not None, "window appears")
-    x, y = app.wait_for_position((200, 150))
-
-    # The menu bar runs along the top of the window; "Options" is its first entry.
-    # Clicking also gives the window the keyboard focus, and the keys go to the
-    # menu only once it is open.
-    world.run(["xdotool", "mousemove", str(x + 25), str(y + 10), "click", "1"])
-    menu_open = wait_for(lambda: world.search("--onlyvisible", "--pid", str(app.process.pid), "--name", "^menu$")
-                         and world.focused_window() == app.window, 10)
-    check(bool(menu_open), "clicking 'Options' opens its menu")
-    world.run(["xdotool", "key", "Down", "Return"])
-
-    title = "Audio/MIDI Settings"
-    dialog = world.find_window(title, app.process.pid)
-    check(dialog is not None, "'%s' window opens" % title)
+    app, (x, y) = start_placed(world)
+    dialog = app.open_settings_dialog(x, y)
+    check(dialog is not None, "'Audio / MIDI Options' in the 'Options' menu opens the '%s' window" % SETTINGS_DIALOG)
     if dialog:
         world.run(["wmctrl", "-i", "-c", "0x%08x" % int(dialog)])
-        check(wait_for(lambda: not world.managed_windows(title, app.process.pid), 10), "settings window closes")
+        check(wait_for(lambda: not world.managed_windows(SETTINGS_DIALOG, app.process.pid), 10), "settings window closes")
 
     check(app.interrupt() == 0, "quits with status 0")
     printed = app.finish()
     check(printed == "Audio/MIDI Options Clicked\n", "prints the line exactly once: %r" % printed)
+
+
+def test_quit_with_settings_dialog_open(world):
+    for how, quit_app, stores_state in (("Ctrl+C", App.interrupt, False), ("close request", App.close_window, True),
+                                        ("SIGTERM", App.terminate, False)):
+        print("-- %s with the settings dialog open" % how, flush=True)
+        app, (x, y) = start_placed(world)
+        dialog = app.open_settings_dialog(x, y)
+        check(dialog is not None, "settings dialog open")
+        world.run(["xdotool", "windowmove", app.window, "260", "190"])
+        moved = app.wait_for_move((x, y))
+        check(quit_app(app) == 0, "%s quits with status 0" % how)
+        app.finish()
+        saved = world.read_settings() or {}
+        check(moved and saved_position(saved) == moved, "window position %s saved (%s)" % (moved, saved_position(saved)))
+        check(("filterState" in saved) == stores_state,
+              "effect state %s" % ("stored" if stores_state else "not stored"))
+
+
+def saved_position(saved):
+    return int(saved.get("windowX", -1)), int(saved.get("windowY", -1))
+
+
+def outputs_as_stored(ports):
+    return ports.get("Quillo:out_1") == {"system:playback_1"} and ports.get("Quillo:out_2") == set() \
+        and ports.get("Quillo:in_2") == {"system:capture_2"}
+
+
+def test_device_setup_kept(world):
+    print("-- stored device set-up: one output channel only", flush=True)
+    app, (x, y) = start_placed(world, {"audioSetup": ONE_OUTPUT_SETUP, "shouldMuteInput": "0"})
+    ports = world.wait_for_connections(outputs_as_stored)
+    check(outputs_as_stored(ports), "JACK ports connected as stored: out_1 to playback_1 only, out_2 to nothing (%s)"
+          % {p: sorted(c) for p, c in ports.items() if p.startswith("Quillo:")})
+
+    # What the app saves from here on is all it knows: the file on disk no
+    # longer holds any of it.
+    dialog = app.open_settings_dialog(x, y)
+    check(dialog is not None, "settings dialog open")
+    world.run(["xdotool", "windowmove", app.window, "240", "170"])
+    moved = app.wait_for_move((x, y))
+    with open(world.settings_path, "w") as f:
+        f.write("<PROPERTIES/>")
+    check(app.terminate() == 0, "SIGTERM with the settings dialog open quits with status 0")
+    app.finish()
+    saved = world.read_settings() or {}
+    setup = ET.fromstring(saved["audioSetup"]) if saved.get("audioSetup") else None
+    check(setup is not None and setup.get("deviceType") == "JACK" and setup.get("audioDeviceOutChans") == "1",
+          "SIGTERM saved the device set-up: %s" % saved.get("audioSetup"))
+    check(moved and saved_position(saved) == moved, "SIGTERM saved the window position %s (%s)" % (moved, saved_position(saved)))
+    check(saved.get("shouldMuteInput") == "0", "SIGTERM saved the input muting")
+    check("filterState" not in saved, "SIGTERM stores no effect state")
+
+    print("-- next start connects the ports as saved", flush=True)
+    app = App(world)
+    check(app.wait_for_window() is not None, "window appears")
+    back = moved and app.wait_for_position(moved)
+    check(moved and back == moved, "window back at %s (at %s)" % (moved, back))
+    check(outputs_as_stored(world.wait_for_connections(outputs_as_stored)), "JACK ports connected as saved")
+    check(app.terminate() == 0, "SIGTERM with nothing open quits with status 0")
+    app.finish()
 
 
 def test_bad_settings(world):
@@ -567,7 +692,8 @@ def main():
     check(world.state().split(".")[1].startswith(memory_block_text(b"VC2!").split(".")[1][:5]),
           "memory-block text encoder agrees with JUCE's")
 
-    for test in (test_first_start, test_without_audio_device, test_prepared_state_and_restart, test_menu, test_bad_settings,
+    for test in (test_first_start, test_without_audio_device, test_prepared_state_and_restart, test_menu,
+                 test_quit_with_settings_dialog_open, test_device_setup_kept, test_bad_settings,
                  test_settings_that_cannot_be_read):
         try:
             test(world)

@@ -232,7 +232,7 @@ TEST (EffectState, RejectedBlocksChangeNothing)
         { "eight bytes", rawBlob (eightBytes, sizeof (eightBytes)) },
         { "big-endian magic before valid XML", withHeader ("!2CV", goodXml, true) },
         { "other magic before valid XML", withHeader ("VC2?", goodXml, true) },
-        { "length 0", blobOf (goodXml, -goodXml.getNumBytesAsUTF8()) },
+        { "length 0", blobOf (goodXml, -(int) goodXml.getNumBytesAsUTF8()) },
         { "negative length", blobOf (goodXml, -100000) },
         { "not XML", blobOf ("this is not xml") },
         { "broken XML", blobOf ("<Quillo><PARAM id=\"depth\" value=\"0.9\"></Quillo>") },

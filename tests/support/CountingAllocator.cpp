@@ -45,5 +45,13 @@ void* operator new (std::size_t size, const std::nothrow_t&) noexcept        { r
 void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept      { return allocate (size); }
 void operator delete (void* p) noexcept                                       { std::free (p); }
 void operator delete[] (void* p) noexcept                                     { std::free (p); }
+
+// Clang declares the sized forms only with -fsized-deallocation (off by default
+// before clang 19), but code built with it, the GoogleTest library among it,
+// calls them all the same.
+#if ! __cpp_sized_deallocation
+void operator delete (void* p, std::size_t) noexcept;
+void operator delete[] (void* p, std::size_t) noexcept;
+#endif
 void operator delete (void* p, std::size_t) noexcept                          { std::free (p); }
 void operator delete[] (void* p, std::size_t) noexcept                        { std::free (p); }
