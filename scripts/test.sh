@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the packages, builds Quillo and runs every test: the unit and
 # end-to-end tests, the concurrency tests under ThreadSanitizer, all of them
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run of the state reader. Also prints the benchmark figures.
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and bounded
+# fuzzing runs of the state reader and the settings read path. Also prints the
+# benchmark figures. Warnings in Quillo's own sources fail the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +25,7 @@ run_ctest() {
 scripts/install-deps.sh
 
 echo "== Release build, unit and end-to-end tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON
 cmake --build build -j "$jobs"
 run_ctest build -j "$jobs" --output-on-failure --timeout 600
 
@@ -35,7 +36,7 @@ for bench in build/bench/quillo_*_bench; do
 done
 
 echo "== ThreadSanitizer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=thread \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=thread -DQUILLO_WERROR=ON \
       -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
 cmake --build build-tsan -j "$jobs" --target quillo_tsan_tests
 run_ctest build-tsan -L tsan --output-on-failure --timeout 900
@@ -45,7 +46,7 @@ echo "== AddressSanitizer and UndefinedBehaviorSanitizer: unit, editor, app and 
 # instrumentation that libFuzzer needs changes nothing the tests see, and
 # sharing the build saves compiling the framework once more.
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_BENCH=OFF
+      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_BENCH=OFF -DQUILLO_WERROR=ON
 cmake --build build-fuzz -j "$jobs"
 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-fuzz -j "$jobs" --output-on-failure --timeout 900
 

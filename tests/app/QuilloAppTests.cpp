@@ -1,23 +1,19 @@
 #include "QuilloApp.h"
 #include "QuilloAudioProcessor.h"
 #include "SettingsGuard.h"
+#include "MessageLoop.h"
 #include "PrivateXvfb.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <cstdlib>
-#include <functional>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-// JUCE's own step of the Linux message loop; the test drives the loop itself
-// because modal loops (runDispatchLoopUntil) are compiled out.
-namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
 
 juce::JUCEApplicationBase* juce_CreateApplication();
 

@@ -5,7 +5,7 @@
 //
 // Values are in the parameters' own units (Hz for "rate", the index for "waveform").
 
-#include "QuilloAudioProcessor.h"
+#include "ParameterAccess.h"
 
 #include <iostream>
 
@@ -20,16 +20,15 @@ int main (int argc, char** argv)
         for (int i = 1; i < argc; ++i)
         {
             const juce::String argument (argv[i]);
-            auto* parameter = processor.parametersManager.valueTreeState.getParameter (argument.upToFirstOccurrenceOf ("=", false, false));
+            const auto id = argument.upToFirstOccurrenceOf ("=", false, false);
+            const auto value = argument.fromFirstOccurrenceOf ("=", false, false).getFloatValue();
 
-            if (parameter == nullptr || ! argument.contains ("="))
+            if (! argument.contains ("=") || ! testing_support::trySetParameter (processor, id, value))
             {
                 std::cerr << "unknown parameter: " << argv[i] << "\n";
                 status = 2;
                 break;
             }
-
-            parameter->setValueNotifyingHost (parameter->convertTo0to1 (argument.fromFirstOccurrenceOf ("=", false, false).getFloatValue()));
         }
 
         if (status == 0)

@@ -6,6 +6,8 @@
 #include "MessageLoop.h"
 #include "TestHelpers.h"
 
+#include <stdexcept>
+
 namespace editor_testing
 {
     using testing_support::channelDifference;
@@ -34,7 +36,12 @@ namespace editor_testing
     inline juce::Slider& knob (juce::Component& editor, const juce::String& id)
     {
         auto* slider = dynamic_cast<juce::Slider*> (editor.findChildWithID (id));
-        jassert (slider != nullptr);
+
+        // Thrown, not asserted: GoogleTest reports it as this test's failure
+        // instead of the whole run crashing on a null reference in Release.
+        if (slider == nullptr)
+            throw std::invalid_argument ("no knob has the id \"" + id.toStdString() + "\"");
+
         return *slider;
     }
 }

@@ -85,9 +85,8 @@ TEST (EffectState, WrittenBlockLayout)
     EXPECT_TRUE (text.contains ("<PARAM id=\"depth\" value=\"0.25\"/>")) << text;
     EXPECT_TRUE (text.contains ("<PARAM id=\"dry\" value=\"0\"/><PARAM id=\"wet\" value=\"1\"/>")) << text;
 
-    const char* ids[] { "dry", "wet", "depth", "rate", "waveform", "smoothing", "figure", "sync", "offsetl", "offsetr", "limit" };
     int position = 0;
-    for (auto* id : ids)
+    for (const auto& id : testing_support::parameterIds)
     {
         const auto at = text.indexOf (position, juce::String ("id=\"") + id + "\"");
         ASSERT_GT (at, position) << id;
