@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #if JUCE_LINUX || JUCE_BSD
- #include <atomic>
- #include <cerrno>
- #include <csignal>
- #include <fcntl.h>
- #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 //==============================================================================
@@ -91,8 +91,7 @@ public:
         if (::pipe2 (pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
 
-        juce::LinuxEventLoop::registerFdCallback (pipeEnds[0], [onRequest = std::move (onRequest)] (int fd)
-        {
+        juce::LinuxEventLoop::registerFdCallback (pipeEnds[0], [onRequest = std::move (onRequest)] (int fd) {
             char bytes[16];
 
             while (::read (fd, bytes, sizeof (bytes)) > 0)
@@ -103,7 +102,7 @@ public:
 
         writeEnd.store (pipeEnds[1]);
 
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = handleSignal;
         action.sa_flags = SA_RESTART;
         sigemptyset (&action.sa_mask);
@@ -144,7 +143,7 @@ private:
     static inline std::atomic<int> writeEnd { -1 };
 
     int pipeEnds[2] { -1, -1 };
-    struct sigaction previousAction {};
+    struct sigaction previousAction = {};
     bool installed = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TerminationRequests)
@@ -163,13 +162,13 @@ QuilloApp::QuilloApp()
 {
     juce::PropertiesFile::Options options;
 
-    options.applicationName     = getApplicationName();
-    options.filenameSuffix      = ".settings";
+    options.applicationName = getApplicationName();
+    options.filenameSuffix = ".settings";
     options.osxLibrarySubFolder = "Application Support";
 
     // An empty folder name makes JUCE use ~/.Quillo/ on Linux and
     // ~/Library/Application Support/ on macOS.
-    options.folderName          = {};
+    options.folderName = {};
 
     options.millisecondsBeforeSaving = 3000;
 
@@ -185,9 +184,9 @@ QuilloApp::~QuilloApp()
 }
 
 //==============================================================================
-const juce::String QuilloApp::getApplicationName()     { return JucePlugin_Name; }
-const juce::String QuilloApp::getApplicationVersion()  { return JucePlugin_VersionString; }
-bool QuilloApp::moreThanOneInstanceAllowed()           { return true; }
+const juce::String QuilloApp::getApplicationName() { return JucePlugin_Name; }
+const juce::String QuilloApp::getApplicationVersion() { return JucePlugin_VersionString; }
+bool QuilloApp::moreThanOneInstanceAllowed() { return true; }
 void QuilloApp::anotherInstanceStarted (const juce::String&) {}
 
 void QuilloApp::initialise (const juce::String&)
@@ -195,9 +194,11 @@ void QuilloApp::initialise (const juce::String&)
     mainWindow.reset (createWindow());
     terminationRequests = std::make_unique<TerminationRequests> ([this] { systemRequestedQuit(); });
 
+    // clang-format off
    #if JUCE_LINUX || JUCE_BSD
     windowPlacement = std::make_unique<WindowPlacement> (*mainWindow);
    #endif
+    // clang-format on
 
     mainWindow->setVisible (true);
 }
@@ -246,8 +247,7 @@ void QuilloApp::systemRequestedQuit()
     // again shortly.
     if (juce::ModalComponentManager::getInstance()->cancelAllModalComponents())
     {
-        juce::Timer::callAfterDelay (100, []
-        {
+        juce::Timer::callAfterDelay (100, [] {
             if (auto* app = juce::JUCEApplicationBase::getInstance())
                 app->systemRequestedQuit();
         });
@@ -265,18 +265,18 @@ juce::StandaloneFilterWindow* QuilloApp::createWindow()
                                 .findColour (juce::ResizableWindow::backgroundColourId);
 
     auto window = std::make_unique<juce::StandaloneFilterWindow> (getApplicationName(),
-                                                                 background,
-                                                                 openSettings(),
-                                                                 false,
-                                                                 juce::String(),
-                                                                 nullptr,
-                                                                 juce::Array<juce::StandaloneFilterWindow::PluginInOuts>(),
-                                                                 false);
+                                                                  background,
+                                                                  openSettings(),
+                                                                  false,
+                                                                  juce::String(),
+                                                                  nullptr,
+                                                                  juce::Array<juce::StandaloneFilterWindow::PluginInOuts>(),
+                                                                  false);
 
     // The host sized the window around the editor (and the muted-input notice);
     // neither the title bar switch nor the menu bar may take space from that.
     const auto* content = window->getContentComponent();
-    const auto contentWidth  = content != nullptr ? content->getWidth()  : 0;
+    const auto contentWidth = content != nullptr ? content->getWidth() : 0;
     const auto contentHeight = content != nullptr ? content->getHeight() : 0;
 
     // Switching the title bar recreates the native window, and JUCE brings a
@@ -304,9 +304,9 @@ juce::PropertiesFile* QuilloApp::openSettings()
     auto commonOptions = userOptions;
     commonOptions.commonToAllUsers = true;
 
-    const auto userFile   = userOptions.getDefaultFile();
+    const auto userFile = userOptions.getDefaultFile();
     const auto commonFile = commonOptions.getDefaultFile();
-    const auto userOutcome   = prepareSettingsFile (userFile);
+    const auto userOutcome = prepareSettingsFile (userFile);
     const auto commonOutcome = prepareSettingsFile (commonFile);
 
     if (userOutcome != settingsguard::Outcome::leftUnread && commonOutcome != settingsguard::Outcome::leftUnread)
@@ -315,7 +315,7 @@ juce::PropertiesFile* QuilloApp::openSettings()
     // ApplicationProperties opens both files at once, so when one of them must
     // stay unread both are opened here, the unread one as settings that live
     // in memory only.
-    separateUserSettings   = settingsguard::open (userFile, userOptions, userOutcome);
+    separateUserSettings = settingsguard::open (userFile, userOptions, userOutcome);
     separateCommonSettings = settingsguard::open (commonFile, commonOptions, commonOutcome);
     separateUserSettings->setFallbackPropertySet (separateCommonSettings.get());
     return separateUserSettings.get();
@@ -344,6 +344,7 @@ void QuilloApp::saveSettings()
         separateCommonSettings->saveIfNeeded();
 }
 
+// clang-format off
 void QuilloApp::installMenuBar (juce::StandaloneFilterWindow& window)
 {
    #if JUCE_MAC
@@ -363,6 +364,7 @@ void QuilloApp::removeMenuBar()
         mainWindow->setMenuBar (nullptr);
    #endif
 }
+// clang-format on
 
 //==============================================================================
 juce::StringArray QuilloApp::getMenuBarNames()

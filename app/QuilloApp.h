@@ -51,10 +51,10 @@ public:
     virtual juce::StandaloneFilterWindow* createWindow();
 
     /** The running window, or nullptr before initialise and after shutdown. */
-    juce::StandaloneFilterWindow* getMainWindow() const noexcept  { return mainWindow.get(); }
+    juce::StandaloneFilterWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
     /** The settings files the host window reads and writes. */
-    juce::ApplicationProperties& getApplicationProperties() noexcept  { return appProperties; }
+    juce::ApplicationProperties& getApplicationProperties() noexcept { return appProperties; }
 
 private:
     juce::PropertiesFile* openSettings();

@@ -49,9 +49,9 @@ namespace settingsguard
     /** What prepare made of a settings file. */
     enum class Outcome
     {
-        ready,      ///< missing, or in JUCE's own form now: safe to open
-        setAside,   ///< refused and moved to the same name with ".bad" appended
-        leftUnread  ///< refused or to be rewritten, but the folder would not allow it
+        ready,       ///< missing, or in JUCE's own form now: safe to open
+        setAside,    ///< refused and moved to the same name with ".bad" appended
+        leftUnread   ///< refused or to be rewritten, but the folder would not allow it
     };
 
     /** Brings a settings file into JUCE's own form (atomically, keeping its

@@ -54,9 +54,9 @@ namespace
     void report (benchmark::State& state, int frames)
     {
         state.counters["per_frame"] = benchmark::Counter ((double) frames, benchmark::Counter::kIsIterationInvariantRate
-                                                                           | benchmark::Counter::kInvert);
+                                                                               | benchmark::Counter::kInvert);
         state.counters["per_sample"] = benchmark::Counter ((double) frames * 2.0, benchmark::Counter::kIsIterationInvariantRate
-                                                                                  | benchmark::Counter::kInvert);
+                                                                                      | benchmark::Counter::kInvert);
     }
 
     template <bool fast>

@@ -20,30 +20,30 @@ namespace
     bool isHorizontalStyle (juce::Slider::SliderStyle style) noexcept
     {
         return style == juce::Slider::LinearHorizontal
-            || style == juce::Slider::TwoValueHorizontal
-            || style == juce::Slider::ThreeValueHorizontal;
+               || style == juce::Slider::TwoValueHorizontal
+               || style == juce::Slider::ThreeValueHorizontal;
     }
 
     bool isVerticalStyle (juce::Slider::SliderStyle style) noexcept
     {
         return style == juce::Slider::LinearVertical
-            || style == juce::Slider::TwoValueVertical
-            || style == juce::Slider::ThreeValueVertical;
+               || style == juce::Slider::TwoValueVertical
+               || style == juce::Slider::ThreeValueVertical;
     }
 }
 
 //==============================================================================
 OrvelLookAndFeel::OrvelLookAndFeel()
 {
-    setColourScheme ({ 0xff323e44,              // windowBackground
-                       0xff263238,              // widgetBackground
-                       0xff323e44,              // menuBackground
-                       juce::Colours::white,    // outline
-                       0xffffffff,              // defaultText
-                       juce::Colours::ghostwhite, // defaultFill
-                       0xffffffff,              // highlightedText
-                       juce::Colours::white,    // highlightedFill
-                       0xffffffff });           // menuText
+    setColourScheme ({ 0xff323e44,                  // windowBackground
+                       0xff263238,                  // widgetBackground
+                       0xff323e44,                  // menuBackground
+                       juce::Colours::white,        // outline
+                       0xffffffff,                  // defaultText
+                       juce::Colours::ghostwhite,   // defaultFill
+                       0xffffffff,                  // highlightedText
+                       juce::Colours::white,        // highlightedFill
+                       0xffffffff });               // menuText
 
     // These overwrite what the scheme derived for the same ids, so they come after it.
     setColour (juce::Slider::trackColourId, juce::Colour (0x19ffffff));
@@ -69,7 +69,7 @@ void OrvelLookAndFeel::drawButtonBackground (juce::Graphics& g,
                                              bool shouldDrawButtonAsDown)
 {
     auto colour = backgroundColour.withMultipliedSaturation (button.hasKeyboardFocus (true) ? 1.3f : 0.9f)
-                                  .withMultipliedAlpha (button.isEnabled() ? 1.0f : 0.5f);
+                      .withMultipliedAlpha (button.isEnabled() ? 1.0f : 0.5f);
 
     if (shouldDrawButtonAsDown || shouldDrawButtonAsHighlighted)
         colour = colour.contrasting (shouldDrawButtonAsDown ? 0.2f : 0.05f);
@@ -190,6 +190,7 @@ juce::Slider::SliderLayout OrvelLookAndFeel::getSliderLayout (juce::Slider& slid
         {
             int boxX = 0, boxY = 0;
 
+            // clang-format off
             switch (position)
             {
                 case juce::Slider::TextBoxLeft:   boxX = 0;                      boxY = (h - valueBoxHeight) / 2; break;
@@ -200,6 +201,7 @@ juce::Slider::SliderLayout OrvelLookAndFeel::getSliderLayout (juce::Slider& slid
                 case juce::Slider::NoTextBox:
                 default:                          break;
             }
+            // clang-format on
 
             layout.textBoxBounds = { boxX, boxY, textBoxWidth, valueBoxHeight };
         }
@@ -216,12 +218,12 @@ juce::Slider::SliderLayout OrvelLookAndFeel::getSliderLayout (juce::Slider& slid
     // Rectangle::removeFrom* already clamps each cut to what is there.
     switch (position)
     {
-        case juce::Slider::TextBoxLeft:   dialArea.removeFromLeft (juce::jmax (0, textBoxWidth));    break;
-        case juce::Slider::TextBoxRight:  dialArea.removeFromRight (juce::jmax (0, textBoxWidth));   break;
-        case juce::Slider::TextBoxAbove:  dialArea.removeFromTop (valueBoxHeight);   break;
-        case juce::Slider::TextBoxBelow:  dialArea.removeFromBottom (valueBoxHeight); break;
+        case juce::Slider::TextBoxLeft: dialArea.removeFromLeft (juce::jmax (0, textBoxWidth)); break;
+        case juce::Slider::TextBoxRight: dialArea.removeFromRight (juce::jmax (0, textBoxWidth)); break;
+        case juce::Slider::TextBoxAbove: dialArea.removeFromTop (valueBoxHeight); break;
+        case juce::Slider::TextBoxBelow: dialArea.removeFromBottom (valueBoxHeight); break;
         case juce::Slider::NoTextBox:
-        default:                          break;
+        default: break;
     }
 
     const auto indent = getSliderThumbRadius (slider);

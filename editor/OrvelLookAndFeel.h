@@ -40,7 +40,7 @@ public:
         juce::Point<float> thumbCentre;
 
         /** The square that both the thumb dot and its shadow occupy. */
-        juce::Rectangle<float> thumbArea() const noexcept   { return { thumbCentre.x - 4.0f, thumbCentre.y - 4.0f, 8.0f, 8.0f }; }
+        juce::Rectangle<float> thumbArea() const noexcept { return { thumbCentre.x - 4.0f, thumbCentre.y - 4.0f, 8.0f, 8.0f }; }
     };
 
     /** The dial's geometry for a dial area and a value angle (radians, clockwise from 12 o'clock). */

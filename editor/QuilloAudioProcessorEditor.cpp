@@ -164,9 +164,12 @@ void QuilloAudioProcessorEditor::resized()
         panelArea->removeFromRight (2);
     }
 
-    top.removeFromTop (2);     top.removeFromBottom (1);
-    middle.removeFromTop (1);  middle.removeFromBottom (1);
-    bottom.removeFromTop (1);  bottom.removeFromBottom (2);
+    top.removeFromTop (2);
+    top.removeFromBottom (1);
+    middle.removeFromTop (1);
+    middle.removeFromBottom (1);
+    bottom.removeFromTop (1);
+    bottom.removeFromBottom (2);
 
     topBox.setBounds (top);
     middleBox.setBounds (middle);

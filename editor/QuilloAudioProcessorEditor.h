@@ -51,7 +51,7 @@ private:
     struct TargetFollower : public juce::Timer
     {
         explicit TargetFollower (QuilloAudioProcessorEditor& editorToUpdate) : editor (editorToUpdate) {}
-        ~TargetFollower() override   { stopTimer(); }
+        ~TargetFollower() override { stopTimer(); }
 
         void timerCallback() override;
 

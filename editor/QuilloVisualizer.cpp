@@ -50,7 +50,7 @@ void QuilloVisualizer::paintState (juce::Graphics& g,
 
     const auto limit = audioProcessor.limitParameter.getTargetValue();
     const auto usesSmoothing = state.waveform == QuilloAudioProcessor::Square
-                            || state.waveform == QuilloAudioProcessor::Saw;
+                               || state.waveform == QuilloAudioProcessor::Saw;
     const auto smoothing = usesSmoothing ? audioProcessor.smoothingParameter.getTargetValue() : 0.0f;
 
     juce::Path curve;

@@ -135,14 +135,15 @@ PluginParameterSlider::PluginParameterSlider (PluginParametersManager& owner,
       maximumValue (maximum),
       defaultSliderValue (defaultValue)
 {
-    registerParameter (name,
-                       "Slider",
-                       nullptr,
-                       label,
-                       juce::NormalisableRange<float> (minimumValue, maximumValue, 0.0f, 1.0f, false),
-                       defaultSliderValue,
-                       [] (float value, int) { return valueToText (value); },
-                       [] (const juce::String& text) { return textToValue (text); });
+    registerParameter (
+        name,
+        "Slider",
+        nullptr,
+        label,
+        juce::NormalisableRange<float> (minimumValue, maximumValue, 0.0f, 1.0f, false),
+        defaultSliderValue,
+        [] (float value, int) { return valueToText (value); },
+        [] (const juce::String& text) { return textToValue (text); });
 }
 
 PluginParameterSlider::~PluginParameterSlider() = default;
@@ -220,14 +221,15 @@ PluginParameterComboBox::PluginParameterComboBox (PluginParametersManager& owner
       items (std::move (itemList)),
       defaultChoice (defaultIndex)
 {
-    registerParameter (name,
-                       "ComboBox",
-                       &items,
-                       {},
-                       juce::NormalisableRange<float> (0.0f, (float) (items.size() - 1), 1.0f, 1.0f, false),
-                       (float) defaultChoice,
-                       [choices = items] (float value, int) { return choiceToText (choices, value); },
-                       [choices = items] (const juce::String& text) { return textToChoice (choices, text); });
+    registerParameter (
+        name,
+        "ComboBox",
+        &items,
+        {},
+        juce::NormalisableRange<float> (0.0f, (float) (items.size() - 1), 1.0f, 1.0f, false),
+        (float) defaultChoice,
+        [choices = items] (float value, int) { return choiceToText (choices, value); },
+        [choices = items] (const juce::String& text) { return textToChoice (choices, text); });
 }
 
 PluginParameterComboBox::~PluginParameterComboBox() = default;
@@ -240,14 +242,15 @@ PluginParameterToggle::PluginParameterToggle (PluginParametersManager& owner,
     : PluginParameter (owner, std::move (remap)),
       defaultToggleState (defaultState)
 {
-    registerParameter (name,
-                       "ToggleButton",
-                       nullptr,
-                       {},
-                       juce::NormalisableRange<float> (0.0f, 1.0f, 1.0f, 1.0f, false),
-                       defaultToggleState ? 1.0f : 0.0f,
-                       [choices = toggleTexts()] (float value, int) { return PluginParameterComboBox::choiceToText (choices, value); },
-                       [choices = toggleTexts()] (const juce::String& text) { return PluginParameterComboBox::textToChoice (choices, text); });
+    registerParameter (
+        name,
+        "ToggleButton",
+        nullptr,
+        {},
+        juce::NormalisableRange<float> (0.0f, 1.0f, 1.0f, 1.0f, false),
+        defaultToggleState ? 1.0f : 0.0f,
+        [choices = toggleTexts()] (float value, int) { return PluginParameterComboBox::choiceToText (choices, value); },
+        [choices = toggleTexts()] (const juce::String& text) { return PluginParameterComboBox::textToChoice (choices, text); });
 }
 
 PluginParameterToggle::~PluginParameterToggle() = default;

@@ -45,7 +45,7 @@ public:
     float getNextValue() noexcept;
 
     /** The last value the tree delivered; safe from any thread, steps nothing. */
-    float getTargetValue() const noexcept    { return latestTarget.load (std::memory_order_acquire); }
+    float getTargetValue() const noexcept { return latestTarget.load (std::memory_order_acquire); }
 
     /** The smoothed value reached so far (audio thread). */
     float getCurrentValue() noexcept;

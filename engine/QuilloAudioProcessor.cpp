@@ -11,9 +11,9 @@ namespace
 {
     // The processor's waveforms are the kernel's shapes under their user-facing names.
     static_assert (QuilloAudioProcessor::Sine == (int) tremolo::sine
-                   && QuilloAudioProcessor::Square == (int) tremolo::square
-                   && QuilloAudioProcessor::Saw == (int) tremolo::saw
-                   && QuilloAudioProcessor::Triangle == (int) tremolo::triangle,
+                       && QuilloAudioProcessor::Square == (int) tremolo::square
+                       && QuilloAudioProcessor::Saw == (int) tremolo::saw
+                       && QuilloAudioProcessor::Triangle == (int) tremolo::triangle,
                    "a waveform and the shape it draws share one number");
 
     /** Any value passes, an unknown waveform included: the kernel gives it no LFO. */
@@ -42,19 +42,19 @@ QuilloAudioProcessor::QuilloAudioProcessor()
 QuilloAudioProcessor::~QuilloAudioProcessor() = default;
 
 //==============================================================================
-const juce::String QuilloAudioProcessor::getName() const               { return JucePlugin_Name; }
-void QuilloAudioProcessor::releaseResources()                          {}
-double QuilloAudioProcessor::getTailLengthSeconds() const              { return 0.0; }
-bool QuilloAudioProcessor::acceptsMidi() const                         { return false; }
-bool QuilloAudioProcessor::producesMidi() const                        { return false; }
-bool QuilloAudioProcessor::isMidiEffect() const                        { return false; }
-int QuilloAudioProcessor::getNumPrograms()                             { return 1; }
-int QuilloAudioProcessor::getCurrentProgram()                          { return 0; }
-void QuilloAudioProcessor::setCurrentProgram (int)                     {}
-const juce::String QuilloAudioProcessor::getProgramName (int)          { return {}; }
+const juce::String QuilloAudioProcessor::getName() const { return JucePlugin_Name; }
+void QuilloAudioProcessor::releaseResources() {}
+double QuilloAudioProcessor::getTailLengthSeconds() const { return 0.0; }
+bool QuilloAudioProcessor::acceptsMidi() const { return false; }
+bool QuilloAudioProcessor::producesMidi() const { return false; }
+bool QuilloAudioProcessor::isMidiEffect() const { return false; }
+int QuilloAudioProcessor::getNumPrograms() { return 1; }
+int QuilloAudioProcessor::getCurrentProgram() { return 0; }
+void QuilloAudioProcessor::setCurrentProgram (int) {}
+const juce::String QuilloAudioProcessor::getProgramName (int) { return {}; }
 void QuilloAudioProcessor::changeProgramName (int, const juce::String&) {}
 
-bool QuilloAudioProcessor::hasEditor() const                           { return true; }
+bool QuilloAudioProcessor::hasEditor() const { return true; }
 
 bool QuilloAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {
@@ -99,7 +99,8 @@ QuilloAudioProcessor::TremoloState QuilloAudioProcessor::updateTremoloState (juc
                 static constexpr double divisors[] { 240.0, 120.0, 60.0, 30.0, 15.0, 7.5 };
                 const auto figure = (int) figureParameter.getTargetValue();
                 const auto syncedRate = juce::isPositiveAndBelow (figure, (int) std::size (divisors))
-                                          ? (float) (*bpm / divisors[figure]) : rate;
+                                            ? (float) (*bpm / divisors[figure])
+                                            : rate;
 
                 // A tempo so large that its rate overflows a float counts as no tempo.
                 if (std::isfinite (syncedRate))
@@ -202,6 +203,7 @@ namespace
     // One copy of the block path per instruction set: machines with AVX2 get
     // eight lanes, every other x86-64 the SSE2 baseline. Chosen once at load time;
     // not under the sanitizers, whose runtime is not up yet when the choice is made.
+    // clang-format off
    #if defined (__GNUC__) && defined (__x86_64__) && ! defined (__clang__) && ! defined (__SANITIZE_THREAD__) && ! defined (__SANITIZE_ADDRESS__)
     __attribute__ ((target_clones ("arch=x86-64-v3", "default"), flatten))
    #endif
@@ -210,6 +212,7 @@ namespace
     {
         tremolo::modulate (channelData, firstChannel, numChannels, numSamples, settings);
     }
+    // clang-format on
 }
 
 double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
@@ -219,7 +222,7 @@ double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
         auto start = carriedPhase[group] + (double) offset;
 
         if (start >= 1.0) start -= 1.0;
-        if (start < 0.0)  start += 1.0;
+        if (start < 0.0) start += 1.0;
 
         return start;
     }
@@ -227,7 +230,7 @@ double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
     auto start = lfoPhase[group] + offset;
 
     if (start >= 1.0f) start -= 1.0f;
-    if (start < 0.0f)  start += 1.0f;
+    if (start < 0.0f) start += 1.0f;
 
     return (double) start;
 }

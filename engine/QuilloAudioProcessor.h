@@ -5,7 +5,10 @@
 #include <array>
 #include <atomic>
 
-namespace tremolo { struct BlockSettings; }
+namespace tremolo
+{
+    struct BlockSettings;
+}
 
 //==============================================================================
 /**
@@ -92,17 +95,17 @@ public:
 
     PluginParametersManager parametersManager { *this };
 
-    PluginParameterLinSlider dryParameter       { parametersManager, "Dry", {}, 0.0f, 1.0f, 0.0f };
-    PluginParameterLinSlider wetParameter       { parametersManager, "Wet", {}, 0.0f, 1.0f, 1.0f };
-    PluginParameterLinSlider depthParameter     { parametersManager, "Depth", {}, 0.0f, 1.0f, 0.5f };
-    PluginParameterLinSlider rateParameter      { parametersManager, "Rate", {}, 0.0f, 10.0f, 0.5f };
-    PluginParameterComboBox  waveformParameter  { parametersManager, "Waveform", waveformItems, 0 };
+    PluginParameterLinSlider dryParameter { parametersManager, "Dry", {}, 0.0f, 1.0f, 0.0f };
+    PluginParameterLinSlider wetParameter { parametersManager, "Wet", {}, 0.0f, 1.0f, 1.0f };
+    PluginParameterLinSlider depthParameter { parametersManager, "Depth", {}, 0.0f, 1.0f, 0.5f };
+    PluginParameterLinSlider rateParameter { parametersManager, "Rate", {}, 0.0f, 10.0f, 0.5f };
+    PluginParameterComboBox waveformParameter { parametersManager, "Waveform", waveformItems, 0 };
     PluginParameterLinSlider smoothingParameter { parametersManager, "Smoothing", {}, 0.02f, 0.5f, 0.02f };
-    PluginParameterComboBox  figureParameter    { parametersManager, "Figure", figureItems, 0 };
-    PluginParameterToggle    syncParameter      { parametersManager, "Sync", false };
-    PluginParameterLinSlider offsetLParameter   { parametersManager, "Offset L", {}, 0.0f, 1.0f, 0.0f };
-    PluginParameterLinSlider offsetRParameter   { parametersManager, "Offset R", {}, 0.0f, 1.0f, 0.0f };
-    PluginParameterLinSlider limitParameter     { parametersManager, "Limit", {}, 0.0f, 1.0f, 0.5f };
+    PluginParameterComboBox figureParameter { parametersManager, "Figure", figureItems, 0 };
+    PluginParameterToggle syncParameter { parametersManager, "Sync", false };
+    PluginParameterLinSlider offsetLParameter { parametersManager, "Offset L", {}, 0.0f, 1.0f, 0.0f };
+    PluginParameterLinSlider offsetRParameter { parametersManager, "Offset R", {}, 0.0f, 1.0f, 0.0f };
+    PluginParameterLinSlider limitParameter { parametersManager, "Limit", {}, 0.0f, 1.0f, 0.5f };
 
     // The audio thread's: processBlock reads and writes them every block. They
     // are public for the tests and the per-sample reference; the message thread

@@ -16,7 +16,13 @@
     reference for every shape. A change to one shape belongs in both. */
 namespace tremolo
 {
-    enum Shape : int { sine = 0, square = 1, saw = 2, triangle = 3 };
+    enum Shape : int
+    {
+        sine = 0,
+        square = 1,
+        saw = 2,
+        triangle = 3
+    };
 
     /** Cubic smoothstep (3 - 2t) t^2, evaluated in the order t*t, 3 - (t+t), product. */
     inline float smoothstep (float t) noexcept
@@ -41,9 +47,9 @@ namespace tremolo
                 const auto x = std::fmod (phase, 1.0f);
                 const auto s = smoothing;
 
-                if (x < limit - s)   return 1.0f;
-                if (x < limit)       return 1.0f - smoothstep ((x - (limit - s)) / s);
-                if (x < 1.0f - s)    return 0.0f;
+                if (x < limit - s) return 1.0f;
+                if (x < limit) return 1.0f - smoothstep ((x - (limit - s)) / s);
+                if (x < 1.0f - s) return 0.0f;
                 return smoothstep ((x - (1.0f - s)) / s);
             }
 
@@ -52,8 +58,8 @@ namespace tremolo
                 const auto x = std::fmod (phase, 1.0f);
                 const auto s = smoothing;
 
-                if (x < 0.5f - s)    return x + 0.5f;
-                if (x < 0.5f)        return 1.0f - smoothstep ((x - (0.5f - s)) / s);
+                if (x < 0.5f - s) return x + 0.5f;
+                if (x < 0.5f) return 1.0f - smoothstep ((x - (0.5f - s)) / s);
                 return x - 0.5f;
             }
 
@@ -61,8 +67,8 @@ namespace tremolo
             {
                 const auto x = std::fmod (phase, 1.0f);
 
-                if (x < 0.25f)       return (x + x) + 0.5f;
-                if (x < 0.75f)       return (float) (1.0 - 2.0 * ((double) x - 0.25));
+                if (x < 0.25f) return (x + x) + 0.5f;
+                if (x < 0.75f) return (float) (1.0 - 2.0 * ((double) x - 0.25));
                 return (x - 0.75f) * 2.0f;
             }
 
@@ -80,14 +86,16 @@ namespace tremolo
     /** sin (2 pi x) for x in [0, 1): folded to [-1/4, 1/4] cycles, odd polynomial. */
     inline float fastSineCycle (float x) noexcept
     {
-        const auto t = x - 0.5f;                 // sin (2 pi x) = -sin (2 pi t)
+        const auto t = x - 0.5f;   // sin (2 pi x) = -sin (2 pi t)
         const auto a = std::abs (t);
         const auto folded = std::copysign (std::min (a, 0.5f - a), t);
-        const auto y = 6.2831853f * folded;      // |y| <= pi / 2
+        const auto y = 6.2831853f * folded;   // |y| <= pi / 2
         const auto y2 = y * y;
 
+        // clang-format off
         const auto p = y * (1.0f + y2 * (-1.6666667e-1f + y2 * (8.3333337e-3f + y2 * (-1.9841270e-4f
                               + y2 * (2.7557319e-6f + y2 * -2.5052108e-8f)))));
+        // clang-format on
         return -p;
     }
 
@@ -102,8 +110,8 @@ namespace tremolo
         defaults are the parameters' own, with the LFO standing still. */
     struct BlockSettings
     {
-        double startPhase = 0.0;    // [0, 1)
-        float increment = 0.0f;     // phase step per sample
+        double startPhase = 0.0;   // [0, 1)
+        float increment = 0.0f;    // phase step per sample
         float depth = 0.5f;
         Shape shape = sine;
         float limit = 0.5f;
@@ -138,21 +146,21 @@ namespace tremolo
             {
                 // Every candidate is computed and one is selected, so the loop has no branch.
                 const auto falling = 1.0f - smoothstep (unitClamp ((x - (limit - smoothing)) * inverseSmoothing));
-                const auto rising  = smoothstep (unitClamp ((x - (1.0f - smoothing)) * inverseSmoothing));
-                const auto low     = x < 1.0f - smoothing ? 0.0f : rising;
-                const auto edge    = x < limit ? falling : low;
+                const auto rising = smoothstep (unitClamp ((x - (1.0f - smoothing)) * inverseSmoothing));
+                const auto low = x < 1.0f - smoothing ? 0.0f : rising;
+                const auto edge = x < limit ? falling : low;
                 v = x < limit - smoothing ? 1.0f : edge;
             }
             else if constexpr (shape == saw)
             {
                 const auto falling = 1.0f - smoothstep (unitClamp ((x - (0.5f - smoothing)) * inverseSmoothing));
-                const auto upper   = x < 0.5f ? falling : x - 0.5f;
+                const auto upper = x < 0.5f ? falling : x - 0.5f;
                 v = x < 0.5f - smoothing ? x + 0.5f : upper;
             }
             else
             {
                 const auto falling = 1.0f - 2.0f * (x - 0.25f);
-                const auto upper   = x < 0.75f ? falling : (x - 0.75f) * 2.0f;
+                const auto upper = x < 0.75f ? falling : (x - 0.75f) * 2.0f;
                 v = x < 0.25f ? (x + x) + 0.5f : upper;
             }
 
@@ -201,11 +209,11 @@ namespace tremolo
 
             switch (settings.shape)
             {
-                case sine:     fillGains<sine>     (gains, count, base, incF, settings); break;
-                case square:   fillGains<square>   (gains, count, base, incF, settings); break;
-                case saw:      fillGains<saw>      (gains, count, base, incF, settings); break;
+                case sine: fillGains<sine> (gains, count, base, incF, settings); break;
+                case square: fillGains<square> (gains, count, base, incF, settings); break;
+                case saw: fillGains<saw> (gains, count, base, incF, settings); break;
                 case triangle: fillGains<triangle> (gains, count, base, incF, settings); break;
-                default:       std::fill (gains, gains + count, 1.0f - settings.depth); break;
+                default: std::fill (gains, gains + count, 1.0f - settings.depth); break;
             }
 
             for (int c = firstChannel; c < numChannels; c += 2)

@@ -8,7 +8,7 @@ packages=(
     libexpat1-dev
     libjack-jackd2-dev jackd2
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang-14 libfuzzer-14-dev libclang-rt-14-dev
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev clang-format-14
     xvfb openbox xdotool wmctrl x11-utils fonts-dejavu-core imagemagick
 )
 

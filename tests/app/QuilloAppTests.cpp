@@ -218,7 +218,11 @@ TEST_F (QuilloAppTest, OnlyTheAudioMidiItemPrintsAndOpensTheSettingsDialog)
 {
     startApp();
 
-    struct Case { int itemId, menuIndex; bool acts; };
+    struct Case
+    {
+        int itemId, menuIndex;
+        bool acts;
+    };
 
     for (const auto& c : { Case { 0, 0, false }, Case { 2, 0, false }, Case { -1, 0, false },
                            Case { 2, 1, false }, Case { 1, 3, true } })
@@ -283,7 +287,12 @@ namespace
 // the device manager it shows must not be gone already.
 TEST_F (QuilloAppTest, QuitsThatLeaveTheSettingsDialogOpenDeleteItBeforeTheWindow)
 {
-    struct Case { const char* what; std::function<void (QuilloApp&)> quit; bool storesEffectState; };
+    struct Case
+    {
+        const char* what;
+        std::function<void (QuilloApp&)> quit;
+        bool storesEffectState;
+    };
 
     // Ctrl+C last: JUCE never forgets that it came, and quits again at every
     // message it dispatches from then on.
@@ -343,7 +352,7 @@ TEST_F (QuilloAppTest, TerminationSignalQuitsLikeTheSystemRequest)
     EXPECT_FALSE (saved.containsKey ("filterState"));
 
     // Once shut down, the signal has its default meaning again.
-    struct sigaction current {};
+    struct sigaction current = {};
     ASSERT_EQ (sigaction (SIGTERM, nullptr, &current), 0);
     EXPECT_EQ (current.sa_handler, SIG_DFL);
 }
@@ -425,7 +434,7 @@ namespace
         return true;
     }
 
-    const juce::File asideFile()  { return settingsFile().getSiblingFile ("Quillo.settings.bad"); }
+    const juce::File asideFile() { return settingsFile().getSiblingFile ("Quillo.settings.bad"); }
 }
 
 TEST (SettingsGuard, LeavesJuceOwnFilesAsTheyAreAndRewritesOthersKeepingTheValues)
@@ -450,10 +459,12 @@ TEST (SettingsGuard, LeavesJuceOwnFilesAsTheyAreAndRewritesOthersKeepingTheValue
     EXPECT_EQ (contentOf (file.getFile()), juceOwn);
 
     // The same values in a hand-written layout.
+    // clang-format off
     const std::string loose = "<?xml version='1.0'?><PROPERTIES>\n<VALUE val='12' name='windowX'/><VALUE name='audioSetup'>"
                               + deviceSetup->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()).toStdString()
                               + "</VALUE><VALUE name='filterState' val='" + stateText ("<Quillo/>") + "'/>"
                               "<VALUE name='path' val='/a&lt;b&gt;/c'/><!-- a comment --><OTHER/></PROPERTIES>";
+    // clang-format on
     ASSERT_TRUE (file.getFile().replaceWithText (loose));
     ASSERT_EQ (settingsguard::prepare (file.getFile()), settingsguard::Outcome::ready);
 
@@ -475,17 +486,21 @@ TEST (SettingsGuard, LeavesJuceOwnFilesAsTheyAreAndRewritesOthersKeepingTheValue
 
 TEST (SettingsGuard, AcceptsOnlyAPlausibleMemoryBlockAsEffectState)
 {
-    struct Case { const char* text; bool accepted; };
+    struct Case
+    {
+        const char* text;
+        bool accepted;
+    };
 
     const juce::String largest = juce::MemoryBlock (settingsguard::maxStateBytes, true).toBase64Encoding();
     const juce::String tooLarge = juce::MemoryBlock (settingsguard::maxStateBytes + 1, true).toBase64Encoding();
 
     const Case cases[] = {
         { "0.", true },
-        { "1.AB", true },           // six bits a character: one byte takes two
+        { "1.AB", true },   // six bits a character: one byte takes two
         { "1.A", false },
         { "3.ABCD", true },
-        { "03.ABCD", true },        // the framework's reader takes a leading zero too
+        { "03.ABCD", true },   // the framework's reader takes a leading zero too
         { "3.ABC", false },
         { "3.ABCDE", false },
         { "-1.A", false },
@@ -513,8 +528,14 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
     // hostile, keeps the file without that value (cleared for the device set-up).
     constexpr const char* setAside = nullptr;
 
-    struct Case { const char* what; std::string content; const char* hostileKey; };
+    struct Case
+    {
+        const char* what;
+        std::string content;
+        const char* hostileKey;
+    };
 
+    // clang-format off
     const std::string slashNesting = repeated ("<a>/>", 40000);
     std::string escapedSlashNesting;
 
@@ -549,6 +570,7 @@ TEST_F (QuilloAppTest, StartsOverEveryKindOfHostileSettings)
         { "effect state shorter than its size",    settingsWith ("filterState", "100.ABCDEF"), "filterState" },
         { "effect state that is not a block",      settingsWith ("filterState", "12.!!!"), "filterState" },
     };
+    // clang-format on
 
     for (const auto& c : cases)
     {

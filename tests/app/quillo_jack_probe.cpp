@@ -45,7 +45,7 @@ namespace
         if (! probe.connected.load())
             return 0;
 
-        const auto* left  = static_cast<const float*> (jack_port_get_buffer (probe.receive[0], numFrames));
+        const auto* left = static_cast<const float*> (jack_port_get_buffer (probe.receive[0], numFrames));
         const auto* right = static_cast<const float*> (jack_port_get_buffer (probe.receive[1], numFrames));
         const auto capacity = probe.recording.size() / 2;
 
@@ -62,7 +62,7 @@ namespace
             if (frame >= capacity)
                 break;
 
-            probe.recording[2 * frame]     = left[i];
+            probe.recording[2 * frame] = left[i];
             probe.recording[2 * frame + 1] = right[i];
             probe.framesRecorded.store (frame + 1);
         }
@@ -126,7 +126,7 @@ int main (int argc, char** argv)
 
     for (int c = 0; c < 2; ++c)
     {
-        probe.send[c]    = jack_port_register (client, (std::string ("send_") + names[c]).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        probe.send[c] = jack_port_register (client, (std::string ("send_") + names[c]).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         probe.receive[c] = jack_port_register (client, (std::string ("receive_") + names[c]).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     }
 
@@ -156,7 +156,7 @@ int main (int argc, char** argv)
 
     for (int c = 0; c < 2; ++c)
     {
-        const auto input  = target + ":in_"  + std::to_string (c + 1);
+        const auto input = target + ":in_" + std::to_string (c + 1);
         const auto output = target + ":out_" + std::to_string (c + 1);
         const std::string send = jack_port_name (probe.send[c]);
 
@@ -175,7 +175,7 @@ int main (int argc, char** argv)
 
     const auto frames = probe.recording.size() / 2;
     const auto recordDeadline = std::chrono::steady_clock::now()
-                              + std::chrono::duration<double> (2.0 * (settleSeconds + recordSeconds) + 10.0);
+                                + std::chrono::duration<double> (2.0 * (settleSeconds + recordSeconds) + 10.0);
 
     while (probe.framesRecorded.load() < frames)
     {

@@ -16,10 +16,8 @@ namespace
         const auto on = parameter->convertTo0to1 (top);
         long allocations = -1;
 
-        std::thread host ([&]
-        {
-            allocations = testing_support::countAllocations ([&]
-            {
+        std::thread host ([&] {
+            allocations = testing_support::countAllocations ([&] {
                 for (int i = 0; i < changes; ++i)
                     parameter->setValueNotifyingHost (i % 2 == 0 ? on : 0.0f);
             });

@@ -17,8 +17,7 @@ namespace
         {
             processor.setPlayConfigDetails (2, 2, sampleRate, blockSize);
             processor.prepareToPlay (sampleRate, blockSize);
-            thread = std::thread ([this]
-            {
+            thread = std::thread ([this] {
                 juce::AudioBuffer<float> buffer (2, blockSize);
                 juce::MidiBuffer midi;
 
@@ -127,8 +126,7 @@ namespace
 
         // A host's thread changes both, as automation would, while the editor's
         // timers, its knobs and its display run on the message thread.
-        std::thread automation ([&]
-        {
+        std::thread automation ([&] {
             for (int i = 0; i < 2000; ++i)
             {
                 setParameter (processor, "sync", (float) (i % 2));
@@ -144,10 +142,9 @@ namespace
         automation.join();
 
         // The knobs end up as the last values say.
-        EXPECT_TRUE (runMessageLoopUntil ([&]
-        {
+        EXPECT_TRUE (runMessageLoopUntil ([&] {
             return knob (editor, "figure").isEnabled() && ! knob (editor, "rate").isEnabled()
-                && ! knob (editor, "limit").isEnabled() && knob (editor, "smoothing").isEnabled();
+                   && ! knob (editor, "limit").isEnabled() && knob (editor, "smoothing").isEnabled();
         }));
     }
 }

@@ -25,7 +25,7 @@ namespace
             // report errors for the manager's properties. JUCE ignores those in
             // an application but leaves them to Xlib, which ends the process,
             // anywhere else; so the tests count as an application, of none.
-            juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+            juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
             gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
         }
 

@@ -57,7 +57,7 @@ namespace
         EXPECT_EQ (static_cast<const OrvelBox*> (topBox)->colour, juce::Colour (0xff1e1e1e));
         EXPECT_EQ (static_cast<const OrvelBox*> (middleBox)->colour, juce::Colour (0xff414141));
 
-        const auto allIds = juce::StringArray (bottomIds) .joinIntoString (",") + "," + middleIds.joinIntoString (",");
+        const auto allIds = juce::StringArray (bottomIds).joinIntoString (",") + "," + middleIds.joinIntoString (",");
         const auto ids = juce::StringArray::fromTokens (allIds, ",", {});
 
         for (int i = 0; i < ids.size(); ++i)
@@ -112,7 +112,7 @@ namespace
             EXPECT_EQ (caption->getText(), parameter->getName (100));
             EXPECT_EQ (caption->getJustificationType().getFlags(), juce::Justification::horizontallyCentred);
             EXPECT_EQ (slider.getRange(), juce::Range<double> (parameter->getNormalisableRange().start,
-                                                                 parameter->getNormalisableRange().end));
+                                                               parameter->getNormalisableRange().end));
         }
 
         EXPECT_EQ (captionOf (knob (*editor, "offsetl"))->getText(), "Offset L");
@@ -132,8 +132,7 @@ namespace
         {
             editor->setSize (size.x, size.y);
 
-            std::function<void (juce::Component&)> check = [&] (juce::Component& parent)
-            {
+            std::function<void (juce::Component&)> check = [&] (juce::Component& parent) {
                 for (auto* child : parent.getChildren())
                 {
                     if (dynamic_cast<juce::Slider*> (&parent) != nullptr)

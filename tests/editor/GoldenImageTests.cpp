@@ -38,10 +38,8 @@ namespace
 
     const Case cases[] {
         { "defaults", {} },
-        { "synced-square", { { "sync", 1.0f }, { "waveform", 1.0f }, { "limit", 0.3f }, { "smoothing", 0.2f },
-                             { "rate", 2.0f }, { "figure", 2.0f } } },
-        { "offsets-and-depth", { { "offsetl", 0.25f }, { "offsetr", 0.6f }, { "depth", 0.9f }, { "rate", 1.5f },
-                                 { "waveform", 3.0f } } },
+        { "synced-square", { { "sync", 1.0f }, { "waveform", 1.0f }, { "limit", 0.3f }, { "smoothing", 0.2f }, { "rate", 2.0f }, { "figure", 2.0f } } },
+        { "offsets-and-depth", { { "offsetl", 0.25f }, { "offsetr", 0.6f }, { "depth", 0.9f }, { "rate", 1.5f }, { "waveform", 3.0f } } },
     };
 
     bool updatingReferences()

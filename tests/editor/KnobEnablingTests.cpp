@@ -23,7 +23,11 @@ namespace
 
     TEST (KnobEnablingTest, NewEditorStartsFromTheCurrentTargets)
     {
-        struct Case { float sync, waveform; const char* disabled; };
+        struct Case
+        {
+            float sync, waveform;
+            const char* disabled;
+        };
         const Case cases[] {
             { 0.0f, 0.0f, "figure limit smoothing" },
             { 1.0f, 1.0f, "rate" },
@@ -46,15 +50,20 @@ namespace
         QuilloAudioProcessor processor;
         QuilloAudioProcessorEditor editor (processor);
 
-        struct Step { const char* id; float value; const char* disabled; };
+        struct Step
+        {
+            const char* id;
+            float value;
+            const char* disabled;
+        };
         const Step steps[] {
             { "waveform", 2.0f, "figure limit" },
             { "waveform", 3.0f, "figure limit smoothing" },
             { "waveform", 1.0f, "figure" },
-            { "sync",     1.0f, "rate" },
-            { "depth",    0.9f, "rate" },                 // other parameters change nothing
-            { "rate",     3.0f, "rate" },
-            { "sync",     0.0f, "figure" },
+            { "sync", 1.0f, "rate" },
+            { "depth", 0.9f, "rate" },   // other parameters change nothing
+            { "rate", 3.0f, "rate" },
+            { "sync", 0.0f, "figure" },
             { "waveform", 0.0f, "figure limit smoothing" },
         };
 
@@ -70,24 +79,29 @@ namespace
         QuilloAudioProcessor processor;
         QuilloAudioProcessorEditor editor (processor);
 
-        struct Call { const char* id; float value; const char* disabled; };
+        struct Call
+        {
+            const char* id;
+            float value;
+            const char* disabled;
+        };
         const Call calls[] {
-            { "waveform", 1.9f,  "figure" },                        // truncated, not rounded: Square
-            { "waveform", 2.99f, "figure limit" },                  // Saw
-            { "waveform", -0.5f, "figure limit smoothing" },        // truncates to 0: Sine
-            { "waveform", 1.0f,  "figure" },
+            { "waveform", 1.9f, "figure" },                    // truncated, not rounded: Square
+            { "waveform", 2.99f, "figure limit" },             // Saw
+            { "waveform", -0.5f, "figure limit smoothing" },   // truncates to 0: Sine
+            { "waveform", 1.0f, "figure" },
             { "waveform", -1.0f, "figure limit smoothing" },
-            { "waveform", 1.0f,  "figure" },
-            { "waveform", 4.0f,  "figure limit smoothing" },
-            { "waveform", 1.0f,  "figure" },
+            { "waveform", 1.0f, "figure" },
+            { "waveform", 4.0f, "figure limit smoothing" },
+            { "waveform", 1.0f, "figure" },
             { "waveform", 1.0e10f, "figure limit smoothing" },
-            { "waveform", 1.0f,  "figure" },
+            { "waveform", 1.0f, "figure" },
             { "waveform", std::numeric_limits<float>::quiet_NaN(), "figure limit smoothing" },
-            { "sync",     0.5f,  "limit rate smoothing" },          // anything but 0 is on
-            { "sync",     -1.0f, "limit rate smoothing" },
-            { "sync",     0.0f,  "figure limit smoothing" },
-            { "Sync",     1.0f,  "figure limit smoothing" },        // ids are case-sensitive
-            { "depth",    1.0f,  "figure limit smoothing" },
+            { "sync", 0.5f, "limit rate smoothing" },   // anything but 0 is on
+            { "sync", -1.0f, "limit rate smoothing" },
+            { "sync", 0.0f, "figure limit smoothing" },
+            { "Sync", 1.0f, "figure limit smoothing" },   // ids are case-sensitive
+            { "depth", 1.0f, "figure limit smoothing" },
         };
 
         for (const auto& call : calls)
@@ -143,7 +157,7 @@ namespace
         QuilloAudioProcessorEditor editor (processor);
 
         setOnAnotherThread (processor, "sync", 1.0f);
-        setParameter (processor, "sync", 0.0f);             // on the message thread: applied at once
+        setParameter (processor, "sync", 0.0f);   // on the message thread: applied at once
         EXPECT_EQ (disabledKnobs (editor), "figure limit smoothing");
 
         setOnAnotherThread (processor, "waveform", 2.0f);
@@ -168,7 +182,10 @@ namespace
         // processor, is built in the same place after the first is gone: a
         // stale registration would then call the second editor, which shows it
         // by enabling its knobs.
-        struct alignas (QuilloAudioProcessorEditor) Storage { unsigned char bytes[sizeof (QuilloAudioProcessorEditor)]; };
+        struct alignas (QuilloAudioProcessorEditor) Storage
+        {
+            unsigned char bytes[sizeof (QuilloAudioProcessorEditor)];
+        };
         auto storage = std::make_unique<Storage>();
 
         QuilloAudioProcessor closedOn, other;

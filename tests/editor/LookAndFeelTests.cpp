@@ -9,7 +9,7 @@ namespace
     /** A further subclass with its own thumb radius: the layout must use it. */
     struct IndentedLookAndFeel : public OrvelLookAndFeel
     {
-        int getSliderThumbRadius (Slider&) override  { return 7; }
+        int getSliderThumbRadius (Slider&) override { return 7; }
     };
 
     struct LayoutCase
@@ -22,23 +22,23 @@ namespace
     };
 
     const LayoutCase layoutCases[] {
-        { "middle-row knob",          Slider::Rotary, Slider::TextBoxBelow, 55, 25, 77, 73, { 11, 58, 55, 10 }, { 0, 0, 77, 63 } },
-        { "bottom-row knob",          Slider::Rotary, Slider::TextBoxBelow, 55, 25, 64, 72, { 4, 57, 55, 10 },  { 0, 0, 64, 62 } },
-        { "box height ignored",       Slider::Rotary, Slider::TextBoxBelow, 55, 3,  77, 73, { 11, 58, 55, 10 }, { 0, 0, 77, 63 } },
-        { "box wider than knob",      Slider::Rotary, Slider::TextBoxBelow, 55, 25, 40, 73, { -7, 58, 55, 10 }, { 0, 0, 40, 63 } },
-        { "box above",                Slider::Rotary, Slider::TextBoxAbove, 55, 25, 40, 73, { -7, 0, 55, 10 },  { 0, 10, 40, 63 } },
-        { "box left, knob 5 high",    Slider::Rotary, Slider::TextBoxLeft,  20, 20, 50, 5,  { 0, -2, 20, 10 },  { 20, 0, 30, 5 } },
-        { "box right",                Slider::Rotary, Slider::TextBoxRight, 20, 20, 50, 30, { 30, 10, 20, 10 }, { 0, 0, 30, 30 } },
-        { "left cut clamped",         Slider::Rotary, Slider::TextBoxLeft,  80, 20, 50, 30, { 0, 10, 80, 10 },  { 50, 0, 0, 30 } },
-        { "below cut clamped",        Slider::Rotary, Slider::TextBoxBelow, 20, 20, 50, 6,  { 15, -9, 20, 10 }, { 0, 0, 50, 0 } },
-        { "no box",                   Slider::Rotary, Slider::NoTextBox,    55, 25, 77, 73, {},                 { 0, 0, 77, 73 } },
-        { "horizontal, indented",     Slider::LinearHorizontal, Slider::NoTextBox, 55, 25, 100, 20, {},         { 7, 0, 86, 20 } },
-        { "horizontal, indent > w",   Slider::LinearHorizontal, Slider::NoTextBox, 55, 25, 10, 20,  {},         { 7, 0, 0, 20 } },
-        { "two-value horizontal",     Slider::TwoValueHorizontal, Slider::TextBoxRight, 20, 20, 100, 20, { 80, 5, 20, 10 }, { 7, 0, 66, 20 } },
-        { "vertical, indented",       Slider::LinearVertical, Slider::TextBoxBelow, 20, 20, 20, 100, { 0, 85, 20, 10 }, { 0, 7, 20, 76 } },
-        { "bar with box",             Slider::LinearBar, Slider::TextBoxBelow, 55, 25, 100, 20, { 0, 0, 100, 20 },  { 1, 1, 98, 18 } },
-        { "vertical bar, no box",     Slider::LinearBarVertical, Slider::NoTextBox, 55, 25, 1, 20, {},          { 1, 1, 0, 18 } },
-        { "inc-dec, no indent",       Slider::IncDecButtons, Slider::TextBoxLeft, 30, 20, 80, 20, { 0, 5, 30, 10 }, { 30, 0, 50, 20 } },
+        { "middle-row knob", Slider::Rotary, Slider::TextBoxBelow, 55, 25, 77, 73, { 11, 58, 55, 10 }, { 0, 0, 77, 63 } },
+        { "bottom-row knob", Slider::Rotary, Slider::TextBoxBelow, 55, 25, 64, 72, { 4, 57, 55, 10 }, { 0, 0, 64, 62 } },
+        { "box height ignored", Slider::Rotary, Slider::TextBoxBelow, 55, 3, 77, 73, { 11, 58, 55, 10 }, { 0, 0, 77, 63 } },
+        { "box wider than knob", Slider::Rotary, Slider::TextBoxBelow, 55, 25, 40, 73, { -7, 58, 55, 10 }, { 0, 0, 40, 63 } },
+        { "box above", Slider::Rotary, Slider::TextBoxAbove, 55, 25, 40, 73, { -7, 0, 55, 10 }, { 0, 10, 40, 63 } },
+        { "box left, knob 5 high", Slider::Rotary, Slider::TextBoxLeft, 20, 20, 50, 5, { 0, -2, 20, 10 }, { 20, 0, 30, 5 } },
+        { "box right", Slider::Rotary, Slider::TextBoxRight, 20, 20, 50, 30, { 30, 10, 20, 10 }, { 0, 0, 30, 30 } },
+        { "left cut clamped", Slider::Rotary, Slider::TextBoxLeft, 80, 20, 50, 30, { 0, 10, 80, 10 }, { 50, 0, 0, 30 } },
+        { "below cut clamped", Slider::Rotary, Slider::TextBoxBelow, 20, 20, 50, 6, { 15, -9, 20, 10 }, { 0, 0, 50, 0 } },
+        { "no box", Slider::Rotary, Slider::NoTextBox, 55, 25, 77, 73, {}, { 0, 0, 77, 73 } },
+        { "horizontal, indented", Slider::LinearHorizontal, Slider::NoTextBox, 55, 25, 100, 20, {}, { 7, 0, 86, 20 } },
+        { "horizontal, indent > w", Slider::LinearHorizontal, Slider::NoTextBox, 55, 25, 10, 20, {}, { 7, 0, 0, 20 } },
+        { "two-value horizontal", Slider::TwoValueHorizontal, Slider::TextBoxRight, 20, 20, 100, 20, { 80, 5, 20, 10 }, { 7, 0, 66, 20 } },
+        { "vertical, indented", Slider::LinearVertical, Slider::TextBoxBelow, 20, 20, 20, 100, { 0, 85, 20, 10 }, { 0, 7, 20, 76 } },
+        { "bar with box", Slider::LinearBar, Slider::TextBoxBelow, 55, 25, 100, 20, { 0, 0, 100, 20 }, { 1, 1, 98, 18 } },
+        { "vertical bar, no box", Slider::LinearBarVertical, Slider::NoTextBox, 55, 25, 1, 20, {}, { 1, 1, 0, 18 } },
+        { "inc-dec, no indent", Slider::IncDecButtons, Slider::TextBoxLeft, 30, 20, 80, 20, { 0, 5, 30, 10 }, { 30, 0, 50, 20 } },
     };
 
     TEST (OrvelLookAndFeelTest, SliderLayoutPlacesTheValueBoxAndDialArea)
@@ -116,10 +116,10 @@ namespace
             parent.setEnabled (enabled);
             const auto image = editor_testing::render (slider);
 
-            EXPECT_TRUE (near (image.getPixelAt (38, 10), thumb));        // the dot at 12 o'clock
-            EXPECT_TRUE (near (image.getPixelAt (59, 31), outline, 8));   // 3 o'clock: background arc only
-            EXPECT_TRUE (near (image.getPixelAt (18, 31), enabled ? fill : outline, 8)); // 9 o'clock: value arc when enabled
-            EXPECT_EQ (image.getPixelAt (38, 31).getAlpha(), 0);          // nothing at the centre
+            EXPECT_TRUE (near (image.getPixelAt (38, 10), thumb));                         // the dot at 12 o'clock
+            EXPECT_TRUE (near (image.getPixelAt (59, 31), outline, 8));                    // 3 o'clock: background arc only
+            EXPECT_TRUE (near (image.getPixelAt (18, 31), enabled ? fill : outline, 8));   // 9 o'clock: value arc when enabled
+            EXPECT_EQ (image.getPixelAt (38, 31).getAlpha(), 0);                           // nothing at the centre
         }
 
         slider.setLookAndFeel (nullptr);
@@ -154,13 +154,18 @@ namespace
         const juce::Colour base (0xff3366aa);
         const juce::Colour outline (0xffff00ff);
 
-        struct Case { const char* what; bool enabled, highlighted, down, connectedLeft; juce::Colour expected; };
+        struct Case
+        {
+            const char* what;
+            bool enabled, highlighted, down, connectedLeft;
+            juce::Colour expected;
+        };
         const Case cases[] {
-            { "plain",              true,  false, false, false, base.withMultipliedSaturation (0.9f) },
-            { "disabled",           false, false, false, false, base.withMultipliedSaturation (0.9f).withMultipliedAlpha (0.5f) },
-            { "highlighted",        true,  true,  false, false, base.withMultipliedSaturation (0.9f).contrasting (0.05f) },
-            { "down beats highlight", true, true, true,  false, base.withMultipliedSaturation (0.9f).contrasting (0.2f) },
-            { "connected on left",  true,  false, true,  true,  base.withMultipliedSaturation (0.9f).contrasting (0.2f) },
+            { "plain", true, false, false, false, base.withMultipliedSaturation (0.9f) },
+            { "disabled", false, false, false, false, base.withMultipliedSaturation (0.9f).withMultipliedAlpha (0.5f) },
+            { "highlighted", true, true, false, false, base.withMultipliedSaturation (0.9f).contrasting (0.05f) },
+            { "down beats highlight", true, true, true, false, base.withMultipliedSaturation (0.9f).contrasting (0.2f) },
+            { "connected on left", true, false, true, true, base.withMultipliedSaturation (0.9f).contrasting (0.2f) },
         };
 
         EXPECT_EQ (base.withMultipliedSaturation (0.9f).withMultipliedAlpha (0.5f).getAlpha(), 0x80);
@@ -195,28 +200,43 @@ namespace
         OrvelLookAndFeel lookAndFeel;
         using UI = juce::LookAndFeel_V4::ColourScheme::UIColour;
 
-        struct SchemeColour { UI which; juce::uint32 argb; };
+        struct SchemeColour
+        {
+            UI which;
+            juce::uint32 argb;
+        };
         const SchemeColour scheme[] {
-            { UI::windowBackground, 0xff323e44 }, { UI::widgetBackground, 0xff263238 }, { UI::menuBackground, 0xff323e44 },
-            { UI::outline, 0xffffffff },          { UI::defaultText, 0xffffffff },      { UI::defaultFill, 0xfff8f8ff },
-            { UI::highlightedText, 0xffffffff },  { UI::highlightedFill, 0xffffffff },  { UI::menuText, 0xffffffff },
+            { UI::windowBackground, 0xff323e44 },
+            { UI::widgetBackground, 0xff263238 },
+            { UI::menuBackground, 0xff323e44 },
+            { UI::outline, 0xffffffff },
+            { UI::defaultText, 0xffffffff },
+            { UI::defaultFill, 0xfff8f8ff },
+            { UI::highlightedText, 0xffffffff },
+            { UI::highlightedFill, 0xffffffff },
+            { UI::menuText, 0xffffffff },
         };
 
         for (const auto& c : scheme)
             EXPECT_EQ (lookAndFeel.getCurrentColourScheme().getUIColour (c.which).getARGB(), c.argb) << (int) c.which;
 
-        struct Setting { int id; juce::uint32 argb; const char* what; };
+        struct Setting
+        {
+            int id;
+            juce::uint32 argb;
+            const char* what;
+        };
         const Setting settings[] {
-            { juce::Slider::trackColourId,               0x19ffffff, "track" },
-            { juce::Slider::rotarySliderFillColourId,    0xff6dd6ff, "value arc" },
+            { juce::Slider::trackColourId, 0x19ffffff, "track" },
+            { juce::Slider::rotarySliderFillColourId, 0xff6dd6ff, "value arc" },
             { juce::Slider::rotarySliderOutlineColourId, 0xff000000, "background arc" },
-            { juce::Slider::textBoxOutlineColourId,      0x00000000, "value box outline" },
-            { juce::Slider::thumbColourId,               0xffffffff, "thumb" },
-            { juce::ScrollBar::thumbColourId,            0x7f000000, "scroll bar thumb" },
-            { juce::ListBox::backgroundColourId,         0x00ffffff, "list box" },
-            { juce::TextEditor::focusedOutlineColourId,  0x00000000, "value box outline while editing" },
+            { juce::Slider::textBoxOutlineColourId, 0x00000000, "value box outline" },
+            { juce::Slider::thumbColourId, 0xffffffff, "thumb" },
+            { juce::ScrollBar::thumbColourId, 0x7f000000, "scroll bar thumb" },
+            { juce::ListBox::backgroundColourId, 0x00ffffff, "list box" },
+            { juce::TextEditor::focusedOutlineColourId, 0x00000000, "value box outline while editing" },
             // One that the scheme derives, to show it still applies beneath the settings.
-            { juce::Label::textColourId,                 0xffffffff, "label text, from the scheme" },
+            { juce::Label::textColourId, 0xffffffff, "label text, from the scheme" },
         };
 
         for (const auto& s : settings)

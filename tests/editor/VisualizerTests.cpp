@@ -18,8 +18,8 @@ namespace
 
     // Along a curve, antialiasing mixes it with the background; these tell the
     // two curves apart all the same.
-    bool isBlue (juce::Colour c)    { return c.getBlue() > 0x80 && c.getRed() < 0xa0; }
-    bool isOrange (juce::Colour c)  { return c.getRed() > 0x80 && c.getBlue() < 0x40; }
+    bool isBlue (juce::Colour c) { return c.getBlue() > 0x80 && c.getRed() < 0xa0; }
+    bool isOrange (juce::Colour c) { return c.getRed() > 0x80 && c.getBlue() < 0x40; }
 
     struct DisplayTest : public ::testing::Test
     {
@@ -90,10 +90,15 @@ namespace
 
     TEST_F (DisplayTest, FlatLines)
     {
-        struct Case { const char* what; float depth, rate, offset; int y; };
+        struct Case
+        {
+            const char* what;
+            float depth, rate, offset;
+            int y;
+        };
         const Case cases[] {
-            { "depth 0, sine",       0.0f, 3.0f, 0.0f,  36 },
-            { "rate 0 at the peak",  1.0f, 0.0f, 0.25f, 5 },
+            { "depth 0, sine", 0.0f, 3.0f, 0.0f, 36 },
+            { "rate 0 at the peak", 1.0f, 0.0f, 0.25f, 5 },
             { "rate 0 at the trough", 1.0f, 0.0f, 0.75f, 67 },
         };
 
@@ -158,8 +163,7 @@ namespace
     {
         const auto before = paintDisplay();
 
-        auto same = [] (const juce::Image& a, const juce::Image& b)
-        {
+        auto same = [] (const juce::Image& a, const juce::Image& b) {
             for (int y = 0; y < a.getHeight(); ++y)
                 for (int x = 0; x < a.getWidth(); ++x)
                     if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
@@ -244,7 +248,7 @@ namespace
             setBounds (over.getLocalBounds());
         }
 
-        void paint (juce::Graphics&) override   { ++paints; }
+        void paint (juce::Graphics&) override { ++paints; }
 
         int paints = 0;
     };

@@ -7,13 +7,18 @@ namespace
     //==============================================================================
     TEST (OrvelBoxTest, ContentFillsThePanelLessTheTruncatedMargin)
     {
-        struct Case { int width, height; float margin; juce::Rectangle<int> expected; };
+        struct Case
+        {
+            int width, height;
+            float margin;
+            juce::Rectangle<int> expected;
+        };
         const Case cases[] {
             { 396, 82, 5.0f, { 5, 5, 386, 72 } },
-            { 100, 50, 5.9f, { 5, 5, 90, 40 } },     // truncated, not rounded
-            { 8, 30, 5.0f,   { 5, 5, 0, 20 } },      // narrower than twice the margin
-            { 30, 3, 5.0f,   { 5, 5, 20, 0 } },
-            { 0, 0, 0.0f,    { 0, 0, 0, 0 } },
+            { 100, 50, 5.9f, { 5, 5, 90, 40 } },   // truncated, not rounded
+            { 8, 30, 5.0f, { 5, 5, 0, 20 } },      // narrower than twice the margin
+            { 30, 3, 5.0f, { 5, 5, 20, 0 } },
+            { 0, 0, 0.0f, { 0, 0, 0, 0 } },
         };
 
         for (const auto& c : cases)
@@ -67,18 +72,22 @@ namespace
         content.reset();
 
         EXPECT_EQ (box.content, nullptr);
-        box.setSize (50, 40);                   // must not lay out a dead component
+        box.setSize (50, 40);   // must not lay out a dead component
         juce::Component next;
-        box.setContent (&next);                 // nor remove one
+        box.setContent (&next);   // nor remove one
         EXPECT_EQ (next.getParentComponent(), &box);
     }
 
     /** Where a red panel's fill shows, under its black shadow. */
-    bool isFilled (const juce::Image& image, int x, int y)   { return image.getPixelAt (x, y).getRed() > 0x40; }
+    bool isFilled (const juce::Image& image, int x, int y) { return image.getPixelAt (x, y).getRed() > 0x40; }
 
     TEST (OrvelBoxTest, PaintsARoundedRectangleInsetByTheTruncatedInset)
     {
-        struct Case { float inset; int firstFilledColumn; };
+        struct Case
+        {
+            float inset;
+            int firstFilledColumn;
+        };
         const Case cases[] { { 0.0f, 0 }, { 2.9f, 2 }, { 20.0f, -1 }, { 35.0f, -1 } };
 
         for (const auto& c : cases)
@@ -123,7 +132,7 @@ namespace
     struct FontLookAndFeel : public juce::LookAndFeel_V4
     {
         explicit FontLookAndFeel (float h) : height (h) {}
-        juce::Font getLabelFont (juce::Label&) override  { return juce::Font (height); }
+        juce::Font getLabelFont (juce::Label&) override { return juce::Font (height); }
         float height;
     };
 
@@ -157,7 +166,11 @@ namespace
     TEST (OrvelRotaryLabelTest, HeightFollowsTheLookAndFeelsFont)
     {
         // round-half-even: 11.5 gives 12, 15.5 gives 16, 10.5 gives 10
-        struct Case { float fontHeight; int expectedHeight; };
+        struct Case
+        {
+            float fontHeight;
+            int expectedHeight;
+        };
         const Case cases[] { { 10.0f, 18 }, { 11.0f, 20 }, { 15.0f, 24 } };
 
         for (const auto& c : cases)

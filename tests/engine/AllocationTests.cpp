@@ -25,8 +25,7 @@ TEST (RealTimeSafety, ProcessBlockAllocatesNothing)
                 setParameter (*p, "depth", 0.9f);
                 setParameter (*p, "rate", 9.0f);
 
-                const auto allocations = countAllocations ([&]
-                {
+                const auto allocations = countAllocations ([&] {
                     for (int block = 0; block < 50; ++block)
                         p->processBlock (buffer, midi);
                 });

@@ -13,8 +13,7 @@ TEST (Concurrency, ParameterChangesAndDisplayReadsWhileAudioRuns)
     std::atomic<bool> running { true };
     std::atomic<long> blocks { 0 };
 
-    std::thread audio ([&]
-    {
+    std::thread audio ([&] {
         auto buffer = noise (2, 256);
         juce::MidiBuffer midi;
 
@@ -72,15 +71,14 @@ TEST (Concurrency, PublishedStatesAreAlwaysBothFromOneBlock)
 {
     auto processor = preparedProcessor (48000.0, 1);
     setParameter (*processor, "sync", 1.0f);
-    setParameter (*processor, "figure", 2.0f);      // rate = tempo / 60
+    setParameter (*processor, "figure", 2.0f);   // rate = tempo / 60
     FakePlayHead playHead;
     processor->setPlayHead (&playHead);
 
     std::atomic<bool> running { true };
     std::atomic<long> blocks { 0 };
 
-    std::thread audio ([&]
-    {
+    std::thread audio ([&] {
         auto buffer = noise (2, 1);
         juce::MidiBuffer midi;
 

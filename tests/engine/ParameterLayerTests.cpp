@@ -15,17 +15,17 @@ namespace
     };
 
     const ParameterRow rows[] {
-        { "Dry",       "dry",       0.0f,  1.0f,  0.0f,  "0.0" },
-        { "Wet",       "wet",       0.0f,  1.0f,  1.0f,  "1.0" },
-        { "Depth",     "depth",     0.0f,  1.0f,  0.5f,  "0.5" },
-        { "Rate",      "rate",      0.0f,  10.0f, 0.5f,  "0.5" },
-        { "Waveform",  "waveform",  0.0f,  3.0f,  0.0f,  "Sine" },
-        { "Smoothing", "smoothing", 0.02f, 0.5f,  0.02f, "0.02" },
-        { "Figure",    "figure",    0.0f,  5.0f,  0.0f,  "1/2" },
-        { "Sync",      "sync",      0.0f,  1.0f,  0.0f,  "False" },
-        { "Offset L",  "offsetl",   0.0f,  1.0f,  0.0f,  "0.0" },
-        { "Offset R",  "offsetr",   0.0f,  1.0f,  0.0f,  "0.0" },
-        { "Limit",     "limit",     0.0f,  1.0f,  0.5f,  "0.5" },
+        { "Dry", "dry", 0.0f, 1.0f, 0.0f, "0.0" },
+        { "Wet", "wet", 0.0f, 1.0f, 1.0f, "1.0" },
+        { "Depth", "depth", 0.0f, 1.0f, 0.5f, "0.5" },
+        { "Rate", "rate", 0.0f, 10.0f, 0.5f, "0.5" },
+        { "Waveform", "waveform", 0.0f, 3.0f, 0.0f, "Sine" },
+        { "Smoothing", "smoothing", 0.02f, 0.5f, 0.02f, "0.02" },
+        { "Figure", "figure", 0.0f, 5.0f, 0.0f, "1/2" },
+        { "Sync", "sync", 0.0f, 1.0f, 0.0f, "False" },
+        { "Offset L", "offsetl", 0.0f, 1.0f, 0.0f, "0.0" },
+        { "Offset R", "offsetr", 0.0f, 1.0f, 0.0f, "0.0" },
+        { "Limit", "limit", 0.0f, 1.0f, 0.5f, "0.5" },
     };
 
     PluginParameter* const* parameterObjects (QuilloAudioProcessor& p)
@@ -125,15 +125,19 @@ TEST (ProcessorSetUp, BusLayoutRule)
     using Set = juce::AudioChannelSet;
     QuilloAudioProcessor processor;
 
-    struct Case { Set in, out; bool accepted; };
+    struct Case
+    {
+        Set in, out;
+        bool accepted;
+    };
     const Case cases[] {
-        { Set::mono(),     Set::mono(),     true },
-        { Set::stereo(),   Set::stereo(),   true },
-        { Set::disabled(), Set::stereo(),   false },
-        { Set::stereo(),   Set::disabled(), false },
+        { Set::mono(), Set::mono(), true },
+        { Set::stereo(), Set::stereo(), true },
+        { Set::disabled(), Set::stereo(), false },
+        { Set::stereo(), Set::disabled(), false },
         { Set::disabled(), Set::disabled(), false },
-        { Set::mono(),     Set::stereo(),   false },
-        { Set::stereo(),   Set::mono(),     false },
+        { Set::mono(), Set::stereo(), false },
+        { Set::stereo(), Set::mono(), false },
         { Set::discreteChannels (2), Set::discreteChannels (2), false },
         { Set::create5point1(), Set::create5point1(), false },
     };
@@ -153,10 +157,12 @@ TEST (ProcessorSetUp, BusLayoutRule)
 //==============================================================================
 TEST (ParameterLayer, TextForms)
 {
+    // clang-format off
     struct SliderText { float value; const char* text; };
     for (const auto& [value, text] : { SliderText { 0.5f, "0.5" }, { 1.0f, "1.0" }, { 0.0f, "0.0" }, { 10.0f, "10.0" },
                                         { 0.25f, "0.25" }, { 0.02f, "0.02" }, { 0.999f, "1.0" }, { -0.25f, "-0.25" } })
         EXPECT_EQ (PluginParameterSlider::valueToText (value), text) << value;
+    // clang-format on
 
     EXPECT_FLOAT_EQ (PluginParameterSlider::textToValue ("0.75"), 0.75f);
     EXPECT_FLOAT_EQ (PluginParameterSlider::textToValue ("12"), 12.0f);

@@ -128,10 +128,9 @@ TEST (ProcessingSweep, AbsurdHostTempoOrSampleRateGivesFiniteOutputAndTheLfoReco
         p->prepareToPlay (sampleRate, 64);
 
         // The output, and everything the next block starts from.
-        auto allFinite = [&] (const juce::AudioBuffer<float>& buffer)
-        {
+        auto allFinite = [&] (const juce::AudioBuffer<float>& buffer) {
             return allNormalOrZero (buffer) && std::isfinite (p->inverseSampleRate)
-                && std::isfinite (p->lfoPhase[0]) && std::isfinite (p->lfoPhase[1]);
+                   && std::isfinite (p->lfoPhase[0]) && std::isfinite (p->lfoPhase[1]);
         };
 
         for (auto shape : shapes)

@@ -30,7 +30,11 @@ namespace
     juce::String nested (int depth)
     {
         juce::String open, close;
-        for (int i = 0; i < depth; ++i) { open << "<a>"; close << "</a>"; }
+        for (int i = 0; i < depth; ++i)
+        {
+            open << "<a>";
+            close << "</a>";
+        }
         return "<Quillo>" + open + close + "</Quillo>";
     }
 
@@ -206,13 +210,11 @@ TEST (EffectState, AcceptedVariants)
 TEST (EffectState, RejectedBlocksChangeNothing)
 {
     const auto goodXml = juce::String ("<Quillo><PARAM id=\"depth\" value=\"0.9\"/></Quillo>");
-    const auto closed = [] (const juce::String& open, const juce::String& close, int times)
-    {
+    const auto closed = [] (const juce::String& open, const juce::String& close, int times) {
         return juce::String::repeatedString (open, times) + juce::String::repeatedString (close, times);
     };
 
-    auto withHeader = [] (const char* magic, const juce::String& xml, bool terminated)
-    {
+    auto withHeader = [] (const char* magic, const juce::String& xml, bool terminated) {
         juce::MemoryOutputStream out;
         out.write (magic, 4);
         out.writeInt ((int) xml.getNumBytesAsUTF8());
@@ -225,7 +227,11 @@ TEST (EffectState, RejectedBlocksChangeNothing)
     const juce::uint8 eightBytes[] { 'V', 'C', '2', '!', 1, 0, 0, 0 };
     const juce::uint8 badUtf8AfterQuestion[] { 'V', 'C', '2', '!', 6, 0, 0, 0, '<', '?', 0xf0, 0x9f, 0xff, '>', 0 };
 
-    struct Case { const char* what; juce::MemoryBlock blob; };
+    struct Case
+    {
+        const char* what;
+        juce::MemoryBlock blob;
+    };
     const Case cases[] {
         { "empty", {} },
         { "eight bytes", rawBlob (eightBytes, sizeof (eightBytes)) },

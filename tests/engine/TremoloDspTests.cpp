@@ -9,13 +9,32 @@ TEST (Lfo, ShapesAtKnownPhases)
     QuilloAudioProcessor processor;
     setParameter (processor, "smoothing", 0.25f);
 
-    struct Case { W shape; float phase; float expected; };
+    struct Case
+    {
+        W shape;
+        float phase;
+        float expected;
+    };
     const Case cases[] {
-        { W::Sine, 0.0f, 0.5f }, { W::Sine, 0.25f, 1.0f }, { W::Sine, 0.75f, 0.0f },
-        { W::Triangle, 0.0f, 0.5f }, { W::Triangle, 0.125f, 0.75f }, { W::Triangle, 0.5f, 0.5f }, { W::Triangle, 0.875f, 0.25f },
-        { W::Saw, 0.0f, 0.5f }, { W::Saw, 0.125f, 0.625f }, { W::Saw, 0.375f, 0.5f }, { W::Saw, 0.5f, 0.0f }, { W::Saw, 0.75f, 0.25f },
-        { W::Square, 0.125f, 1.0f }, { W::Square, 0.375f, 0.5f }, { W::Square, 0.5f, 0.0f }, { W::Square, 0.625f, 0.0f }, { W::Square, 0.875f, 0.5f },
-        { (W) 4, 0.3f, 0.0f }, { (W) -1, 0.3f, 0.0f },
+        { W::Sine, 0.0f, 0.5f },
+        { W::Sine, 0.25f, 1.0f },
+        { W::Sine, 0.75f, 0.0f },
+        { W::Triangle, 0.0f, 0.5f },
+        { W::Triangle, 0.125f, 0.75f },
+        { W::Triangle, 0.5f, 0.5f },
+        { W::Triangle, 0.875f, 0.25f },
+        { W::Saw, 0.0f, 0.5f },
+        { W::Saw, 0.125f, 0.625f },
+        { W::Saw, 0.375f, 0.5f },
+        { W::Saw, 0.5f, 0.0f },
+        { W::Saw, 0.75f, 0.25f },
+        { W::Square, 0.125f, 1.0f },
+        { W::Square, 0.375f, 0.5f },
+        { W::Square, 0.5f, 0.0f },
+        { W::Square, 0.625f, 0.0f },
+        { W::Square, 0.875f, 0.5f },
+        { (W) 4, 0.3f, 0.0f },
+        { (W) -1, 0.3f, 0.0f },
     };
 
     for (const auto& c : cases)
@@ -59,7 +78,7 @@ struct ProcessCase
 {
     float dry, wet, depth;
     W shape;
-    float phase;       // start phase of both groups
+    float phase;   // start phase of both groups
     float expectedGain;
 };
 
@@ -68,9 +87,9 @@ TEST (ProcessBlock, MixesDryAndModulatedSignal)
     const ProcessCase cases[] {
         { 0.0f, 1.0f, 1.0f, W::Sine, 0.25f, 1.0f },
         { 0.0f, 1.0f, 1.0f, W::Sine, 0.75f, 0.0f },
-        { 0.0f, 1.0f, 0.0f, W::Sine, 0.75f, 1.0f },        // depth 0: x * dry + x * wet
+        { 0.0f, 1.0f, 0.0f, W::Sine, 0.75f, 1.0f },   // depth 0: x * dry + x * wet
         { 0.5f, 0.25f, 0.0f, W::Square, 0.6f, 0.75f },
-        { 1.0f, 1.0f, 1.0f, W::Sine, 0.75f, 1.0f },        // dry passes, wet silenced
+        { 1.0f, 1.0f, 1.0f, W::Sine, 0.75f, 1.0f },   // dry passes, wet silenced
         { 0.3f, 0.5f, 0.5f, W::Sine, 0.0f, 0.3f + 0.5f * (0.5f * 0.5f + 0.5f) },
     };
 
@@ -82,7 +101,7 @@ TEST (ProcessBlock, MixesDryAndModulatedSignal)
         setParameter (*processor, "depth", c.depth);
         setParameter (*processor, "rate", 0.0f);
         setParameter (*processor, "waveform", (float) c.shape);
-        processor->prepareToPlay (48000.0, 1);             // jump to the new depth and rate
+        processor->prepareToPlay (48000.0, 1);   // jump to the new depth and rate
         processor->lfoPhase[0] = processor->lfoPhase[1] = c.phase;
 
         auto buffer = constant (2, 8, 0.8f);
@@ -157,7 +176,7 @@ TEST (ProcessBlock, EmptyBlockAndLoweredOffsetFollowTheStoredPhase)
 {
     auto processor = preparedProcessor();
     setParameter (*processor, "offsetl", 0.75f);
-    processor->lfoPhase[0] = 0.5f;                       // start 0.5 + 0.75 wraps to 0.25
+    processor->lfoPhase[0] = 0.5f;   // start 0.5 + 0.75 wraps to 0.25
 
     juce::AudioBuffer<float> empty (2, 0);
     process (*processor, empty);
@@ -170,12 +189,17 @@ TEST (ProcessBlock, EmptyBlockAndLoweredOffsetFollowTheStoredPhase)
     processor->prepareToPlay (48000.0, 512);
     auto buffer = constant (2, 4);
     process (*processor, buffer);
-    EXPECT_NEAR (buffer.getSample (0, 0), 0.0f, 1e-6f);  // sine at 0.75
+    EXPECT_NEAR (buffer.getSample (0, 0), 0.0f, 1e-6f);   // sine at 0.75
 }
 
 TEST (ProcessBlock, DepthAndRateRampOverHalfAsManyBlocksAsStepsWithRightGroupAhead)
 {
-    struct Ramp { const char* id; float target; float QuilloAudioProcessor::TremoloState::* field; };
+    struct Ramp
+    {
+        const char* id;
+        float target;
+        float QuilloAudioProcessor::TremoloState::*field;
+    };
 
     for (auto [id, target, field] : { Ramp { "depth", 1.0f, &QuilloAudioProcessor::TremoloState::depth },
                                       Ramp { "rate", 5.5f, &QuilloAudioProcessor::TremoloState::rate } })
@@ -214,7 +238,11 @@ TEST (ProcessBlock, FastPathMatchesThePerSampleDefinition)
     // in float, so it starts each block from the fast path's phase, and blocks
     // are short enough to keep its drift below the tolerance (the steeper the
     // edge, the shorter).
-    struct Row { float rate, limit, smoothing; int blockSize; };
+    struct Row
+    {
+        float rate, limit, smoothing;
+        int blockSize;
+    };
 
     for (auto shape : { W::Sine, W::Square, W::Saw, W::Triangle })
         for (auto [rate, limit, smoothing, blockSize] : { Row { 9.7f, 0.5f, 0.02f, 32 }, { 7.3f, 0.3f, 0.4f, 256 }, { 10.0f, 0.9f, 0.1f, 256 } })
@@ -259,7 +287,7 @@ TEST (TempoSync, FollowsTheHostTempoAndTimeline)
     processor->setPlayHead (&playHead);
 
     setParameter (*processor, "sync", 1.0f);
-    setParameter (*processor, "figure", 2.0f);      // "1/8": tempo / 60
+    setParameter (*processor, "figure", 2.0f);   // "1/8": tempo / 60
 
     playHead.position = playingAt (120.0, 36000);
     auto state = processor->updateTremoloState (&playHead);
@@ -291,10 +319,14 @@ TEST (TempoSync, ProcessBlockFollowsTheTimelineHoursIntoASong)
     // block edges an hour in, and by 0.05 six hours in.
     constexpr juce::int64 hour = 3600 * 48000;
     constexpr double divisors[] { 240.0, 120.0, 60.0, 30.0, 15.0, 7.5 };
-    struct Row { double bpm; int figure; juce::int64 start; };
+    struct Row
+    {
+        double bpm;
+        int figure;
+        juce::int64 start;
+    };
 
-    for (auto [bpm, figure, start] : { Row { 120.0, 2, 36000 }, { 120.0, 5, hour }, { 120.0, 5, 6 * hour },
-                                       { 97.3, 3, 6 * hour + 12345 } })
+    for (auto [bpm, figure, start] : { Row { 120.0, 2, 36000 }, { 120.0, 5, hour }, { 120.0, 5, 6 * hour }, { 97.3, 3, 6 * hour + 12345 } })
     {
         SCOPED_TRACE (juce::String (bpm) + " BPM, figure " + juce::String (figure) + ", sample " + juce::String (start));
         auto processor = preparedProcessor (48000.0, 512);
@@ -337,7 +369,7 @@ TEST (TempoSync, FallsBackToRateWithoutPlayHeadPositionOrTempo)
 
     EXPECT_FLOAT_EQ (processor->updateTremoloState (nullptr).rate, 3.0f);
 
-    FakePlayHead playHead;                          // reports no position at all
+    FakePlayHead playHead;   // reports no position at all
     EXPECT_FLOAT_EQ (processor->updateTremoloState (&playHead).rate, 3.0f);
 
     juce::AudioPlayHead::PositionInfo noTempo;

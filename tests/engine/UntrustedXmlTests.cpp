@@ -30,7 +30,11 @@ namespace
 
 TEST (UntrustedXml, RefusesHostileAndMalformedText)
 {
-    struct Case { const char* what; std::string text; };
+    struct Case
+    {
+        const char* what;
+        std::string text;
+    };
     const Case cases[] {
         { "empty", "" },
         { "not XML", "this is not xml" },
@@ -71,7 +75,12 @@ TEST (UntrustedXml, RefusesHostileAndMalformedText)
 
 TEST (UntrustedXml, ReadsWhatJuceWouldReadFromWellFormedText)
 {
-    struct Case { const char* what; std::string text; const char* expected; };
+    struct Case
+    {
+        const char* what;
+        std::string text;
+        const char* expected;
+    };
     const Case cases[] {
         { "attributes and children in order", "<a x=\"1\" y='2'><b/><c z=\"3\"/></a>", "<a x=\"1\" y=\"2\"><b/><c z=\"3\"/></a>" },
         { "declaration at the start", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a/>", "<a/>" },

@@ -17,8 +17,7 @@ int main (int argc, char** argv)
     folder.createDirectory();
     int count = 0;
 
-    auto save = [&] (const juce::MemoryBlock& block)
-    {
+    auto save = [&] (const juce::MemoryBlock& block) {
         folder.getChildFile ("seed-" + juce::String (count++)).replaceWithData (block.getData(), block.getSize());
     };
 
@@ -33,8 +32,7 @@ int main (int argc, char** argv)
     processor.getStateInformation (state);
     save (state);
 
-    auto blob = [] (const juce::String& xml, int lengthAdjust = 0)
-    {
+    auto blob = [] (const juce::String& xml, int lengthAdjust = 0) {
         juce::MemoryOutputStream out;
         out.writeInt (0x21324356);
         out.writeInt ((int) xml.getNumBytesAsUTF8() + lengthAdjust);

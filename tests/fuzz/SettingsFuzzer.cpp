@@ -32,7 +32,7 @@ namespace
             folder.createDirectory();
         }
 
-        ~Scratch()  { folder.deleteRecursively(); }
+        ~Scratch() { folder.deleteRecursively(); }
 
         juce::File folder;
         QuilloAudioProcessor processor;

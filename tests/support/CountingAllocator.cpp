@@ -40,11 +40,11 @@ void* operator new (std::size_t size)
     throw std::bad_alloc();
 }
 
-void* operator new[] (std::size_t size)                                      { return operator new (size); }
-void* operator new (std::size_t size, const std::nothrow_t&) noexcept        { return allocate (size); }
-void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept      { return allocate (size); }
-void operator delete (void* p) noexcept                                       { std::free (p); }
-void operator delete[] (void* p) noexcept                                     { std::free (p); }
+void* operator new[] (std::size_t size) { return operator new (size); }
+void* operator new (std::size_t size, const std::nothrow_t&) noexcept { return allocate (size); }
+void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept { return allocate (size); }
+void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
 
 // Clang declares the sized forms only with -fsized-deallocation (off by default
 // before clang 19), but code built with it, the GoogleTest library among it,
@@ -53,5 +53,8 @@ void operator delete[] (void* p) noexcept                                     { 
 void operator delete (void* p, std::size_t) noexcept;
 void operator delete[] (void* p, std::size_t) noexcept;
 #endif
-void operator delete (void* p, std::size_t) noexcept                          { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept                        { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept
+{
+    std::free (p);
+}
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }

@@ -4,24 +4,29 @@
 
 // JUCE's own step of the Linux message loop, internal to the framework. Modal
 // loops are compiled out, so tests drive the queue themselves.
-namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
+namespace juce
+{
+    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
 
 namespace testing_support
 {
     /** Dispatches messages until none is pending. */
     inline void dispatchPendingMessages()
     {
-        while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+        while (juce::dispatchNextMessageOnSystemQueue (true))
+        {
+        }
     }
 
     /** A timer that only counts its callbacks: the tests' measure of how long
         the message loop has run, in place of a clock. */
     struct TickCounter : private juce::Timer
     {
-        explicit TickCounter (int intervalMs)    { startTimer (intervalMs); }
-        ~TickCounter() override                  { stopTimer(); }
+        explicit TickCounter (int intervalMs) { startTimer (intervalMs); }
+        ~TickCounter() override { stopTimer(); }
 
-        void timerCallback() override            { ++ticks; }
+        void timerCallback() override { ++ticks; }
 
         int ticks = 0;
     };

@@ -12,8 +12,12 @@ namespace
     class MessageManagerEnvironment : public ::testing::Environment
     {
     public:
-        void SetUp() override     { juce::MessageManager::getInstance(); }
-        void TearDown() override  { juce::MessageManager::deleteInstance(); juce::DeletedAtShutdown::deleteAll(); }
+        void SetUp() override { juce::MessageManager::getInstance(); }
+        void TearDown() override
+        {
+            juce::MessageManager::deleteInstance();
+            juce::DeletedAtShutdown::deleteAll();
+        }
     };
 
     [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment (new MessageManagerEnvironment);

@@ -75,7 +75,7 @@ namespace testing_support
             }
         }
 
-        ~PrivateXvfb()   { stop(); }
+        ~PrivateXvfb() { stop(); }
 
     private:
         pid_t pid = 0;

@@ -17,8 +17,8 @@ inline void processBlockPerSample (QuilloAudioProcessor& processor, juce::AudioB
     processor.tremoloStates[0] = processor.updateTremoloState (processor.getPlayHead());
     processor.tremoloStates[1] = processor.updateTremoloState (processor.getPlayHead());
 
-    const auto dry  = processor.dryParameter.getNextValue();
-    const auto wet  = processor.wetParameter.getNextValue();
+    const auto dry = processor.dryParameter.getNextValue();
+    const auto wet = processor.wetParameter.getNextValue();
     const float offsets[2] { processor.offsetLParameter.getNextValue(), processor.offsetRParameter.getNextValue() };
 
     if (ins > 0)
@@ -33,7 +33,7 @@ inline void processBlockPerSample (QuilloAudioProcessor& processor, juce::AudioB
             {
                 p = processor.lfoPhase[group] + offsets[group];
                 if (p >= 1.0f) p -= 1.0f;
-                if (p < 0.0f)  p += 1.0f;
+                if (p < 0.0f) p += 1.0f;
 
                 auto* samples = buffer.getWritePointer (c);
 
