@@ -21,6 +21,14 @@ namespace
         return disabled.joinIntoString (" ");
     }
 
+    /** One change of a parameter and the knobs that are disabled after it. */
+    struct Step
+    {
+        const char* id;
+        float value;
+        const char* disabled;
+    };
+
     TEST (KnobEnablingTest, NewEditorStartsFromTheCurrentTargets)
     {
         struct Case
@@ -50,12 +58,6 @@ namespace
         QuilloAudioProcessor processor;
         QuilloAudioProcessorEditor editor (processor);
 
-        struct Step
-        {
-            const char* id;
-            float value;
-            const char* disabled;
-        };
         const Step steps[] {
             { "waveform", 2.0f, "figure limit" },
             { "waveform", 3.0f, "figure limit smoothing" },
@@ -79,13 +81,7 @@ namespace
         QuilloAudioProcessor processor;
         QuilloAudioProcessorEditor editor (processor);
 
-        struct Call
-        {
-            const char* id;
-            float value;
-            const char* disabled;
-        };
-        const Call calls[] {
+        const Step calls[] {
             { "waveform", 1.9f, "figure" },                    // truncated, not rounded: Square
             { "waveform", 2.99f, "figure limit" },             // Saw
             { "waveform", -0.5f, "figure limit smoothing" },   // truncates to 0: Sine
