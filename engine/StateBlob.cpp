@@ -216,19 +216,12 @@ namespace stateblob
         {
             if (auto* parameter = dynamic_cast<juce::RangedAudioParameter*> (raw))
             {
-                bool found = false;
-
                 for (auto child : tree)
                 {
-                    if (! isParameterElement (child, *parameter))
-                        continue;
-
-                    found = true;
-
                     // Only a parameter's own value is read as a number, and it reaches the
                     // tree as one within the range; one that is not a finite number is
                     // dropped, so that parameter returns to its default.
-                    if (child.hasProperty ("value"))
+                    if (isParameterElement (child, *parameter) && child.hasProperty ("value"))
                     {
                         const auto value = numberOf (child.getProperty ("value").toString());
                         const auto& range = parameter->getNormalisableRange();
@@ -239,14 +232,11 @@ namespace stateblob
                             child.removeProperty ("value", nullptr);
                     }
                 }
-
-                // A parameter that the state does not mention returns to its default: an
-                // element without a value gives it one.
-                if (! found)
-                    tree.appendChild (newParameterElement (*parameter), nullptr);
             }
         }
 
+        // A parameter that the state does not mention needs nothing here: the
+        // parameter tree adds an element for it and gives it its default.
         return tree;
     }
 }

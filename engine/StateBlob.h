@@ -49,8 +49,8 @@ namespace stateblob
                      juce::MemoryBlock& destination);
 
     /** The tree to restore from a state's root element: every parameter's value
-        read as a finite number within its range (or dropped, so the parameter
-        takes its default), and an element without a value added for each
-        parameter the state does not mention. Everything else is kept as read. */
+        read as a finite number within its range, or dropped, so the parameter
+        takes its default (as does one the state does not mention). Everything
+        else is kept as read. */
     juce::ValueTree stateToRestore (const juce::XmlElement& xml, const juce::AudioProcessor& processor);
 }
