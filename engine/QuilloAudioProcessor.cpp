@@ -130,11 +130,12 @@ void QuilloAudioProcessor::followTimeline (juce::int64 timeInSamples, float rate
     if (! std::isfinite (phase))
         return;
 
+    carriedPhase = phase;
+
     for (int group = 0; group < 2; ++group)
     {
         lfoPhase[group] = (float) phase;
         storedPhase[group] = lfoPhase[group];
-        carriedPhase[group] = phase;
     }
 }
 
@@ -219,7 +220,7 @@ double QuilloAudioProcessor::startPhase (int group, float offset) const noexcept
 {
     if (lfoPhase[group] == storedPhase[group])
     {
-        auto start = carriedPhase[group] + (double) offset;
+        auto start = carriedPhase + (double) offset;
 
         if (start >= 1.0) start -= 1.0;
         if (start < 0.0) start += 1.0;
@@ -250,11 +251,16 @@ double QuilloAudioProcessor::modulateGroup (juce::AudioBuffer<float>& buffer, in
     return tremolo::phaseAfter (settings.startPhase, settings.increment, numSamples);
 }
 
-void QuilloAudioProcessor::storePhase (int group, double endPhase, float offset) noexcept
+void QuilloAudioProcessor::storePhases (double leftEndPhase, float offsetL, float offsetR, bool rightGroupPlayed) noexcept
 {
-    lfoPhase[group] = (float) endPhase - offset;
-    storedPhase[group] = lfoPhase[group];
-    carriedPhase[group] = endPhase - (double) offset;
+    carriedPhase = leftEndPhase - (double) offsetL;
+    lfoPhase[0] = (float) leftEndPhase - offsetL;
+
+    // Without a right channel the right LFO follows on from where the left one ended.
+    lfoPhase[1] = rightGroupPlayed ? lfoPhase[0] : (float) leftEndPhase - offsetR;
+
+    storedPhase[0] = lfoPhase[0];
+    storedPhase[1] = lfoPhase[1];
 }
 
 void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
@@ -290,17 +296,14 @@ void QuilloAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
         settings.startPhase = startPhase (0, offL);
         const auto leftEnd = modulateGroup (buffer, 0, ins, settings);
 
-        // With one input channel the right LFO follows on from the left one.
-        auto rightEnd = leftEnd;
-
+        // Where the right group ends is not kept: the next block starts it on the clock again.
         if (ins > 1)
         {
             settings.startPhase = startPhase (1, offR);
-            rightEnd = modulateGroup (buffer, 1, ins, settings);
+            modulateGroup (buffer, 1, ins, settings);
         }
 
-        storePhase (0, leftEnd, offL);
-        storePhase (1, rightEnd, offR);
+        storePhases (leftEnd, offL, offR, ins > 1);
     }
 
     for (int c = ins; c < outs; ++c)

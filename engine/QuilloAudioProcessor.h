@@ -122,13 +122,17 @@ private:
         given and the group's tremolo state; returns the phase the block ends at. */
     double modulateGroup (juce::AudioBuffer<float>& buffer, int group, int numInputChannels,
                           tremolo::BlockSettings settings) noexcept;
-    void storePhase (int group, double endPhase, float offset) noexcept;
+    void storePhases (double leftEndPhase, float offsetL, float offsetR, bool rightGroupPlayed) noexcept;
 
-    // lfoPhase is a float, and storing "end minus offset" then adding the offset
-    // back at the next block rounds every time: at small block sizes that drifts
-    // audibly. So each group also carries its phase in double, used for as long
-    // as lfoPhase still holds the value stored last (tempo sync may re-phase it).
-    double carriedPhase[2] { 0.0, 0.0 };
+    // Both LFOs run on one clock, the left group's: every block starts both groups
+    // from it, each with its own offset. A ramp gives the right group its "Rate"
+    // one step early; on one clock that lead lasts only the block, instead of
+    // adding up to a lasting phase difference between left and right.
+    // The clock is carried in double: lfoPhase is a float, and storing "end minus
+    // offset" then adding the offset back at the next block rounds every time,
+    // which at small block sizes drifts audibly. A group whose lfoPhase no longer
+    // holds the value stored last (set from outside) starts from that value instead.
+    double carriedPhase = 0.0;
     float storedPhase[2] { 0.0f, 0.0f };
 
     // Seqlock-style hand-over of tremoloStates to the message thread: the audio

@@ -230,6 +230,47 @@ TEST (ProcessBlock, DepthAndRateRampOverHalfAsManyBlocksAsStepsWithRightGroupAhe
     }
 }
 
+TEST (ProcessBlock, LeftAndRightStayInPhaseAfterRateRamps)
+{
+    // During a ramp the right group runs one "Rate" step ahead of the left one;
+    // with equal offsets the two must still sound alike once the ramps are over,
+    // at any block size.
+    for (int blockSize : { 1, 7, 64, 512, 4096 })
+    {
+        SCOPED_TRACE (juce::String ("block size ") + juce::String (blockSize));
+        auto processor = preparedProcessor (48000.0, blockSize);
+        setParameter (*processor, "depth", 1.0f);
+        setParameter (*processor, "offsetl", 0.3f);
+        setParameter (*processor, "offsetr", 0.3f);
+        processor->prepareToPlay (48000.0, blockSize);
+
+        for (auto rate : { 5.0f, 10.0f, 3.3f })
+        {
+            setParameter (*processor, "rate", rate);
+
+            // 48 steps, two per block: the ramp is over after 24 blocks.
+            for (int block = 0; block < 25; ++block)
+            {
+                auto ramp = constant (2, blockSize);
+                process (*processor, ramp);
+            }
+        }
+
+        ASSERT_NEAR (processor->tremoloStates[0].rate, 3.3f, 1e-6f);
+        ASSERT_EQ (processor->tremoloStates[1].rate, processor->tremoloStates[0].rate);
+
+        auto after = constant (2, 4096);
+        processInBlocks (*processor, after, blockSize);
+
+        float worst = 0.0f;
+        for (int i = 0; i < after.getNumSamples(); ++i)
+            worst = std::max (worst, std::abs (after.getSample (0, i) - after.getSample (1, i)));
+
+        EXPECT_EQ (worst, 0.0f) << "left and right gains differ by up to " << worst;
+        EXPECT_EQ (processor->lfoPhase[0], processor->lfoPhase[1]);
+    }
+}
+
 TEST (ProcessBlock, FastPathMatchesThePerSampleDefinition)
 {
     // 10240 samples at 48 kHz last 0.21 s: at 9.7 Hz both groups run through two
@@ -355,6 +396,38 @@ TEST (TempoSync, ProcessBlockFollowsTheTimelineHoursIntoASong)
                 ASSERT_NEAR (buffer.getSample (0, i), expected, 1e-5) << "block " << block << " sample " << i;
                 ASSERT_NEAR (buffer.getSample (1, i), expected, 1e-5) << "block " << block << " sample " << i;
             }
+        }
+    }
+}
+
+TEST (TempoSync, TempoZeroStopsTheLfo)
+{
+    // A host that reports a tempo of 0 gets a standing LFO: rate 0, and while it
+    // plays, both phases pinned to the timeline's phase 0.
+    auto processor = preparedProcessor (48000.0, 256);
+    FakePlayHead playHead;
+    processor->setPlayHead (&playHead);
+    setParameter (*processor, "sync", 1.0f);
+    setParameter (*processor, "rate", 3.0f);
+    setParameter (*processor, "depth", 1.0f);
+    processor->prepareToPlay (48000.0, 256);
+    processor->lfoPhase[0] = processor->lfoPhase[1] = 0.2f;
+
+    for (auto position : { juce::int64 (36000), juce::int64 (36256) })
+    {
+        playHead.position = playingAt (0.0, position);
+        auto buffer = constant (2, 256);
+        process (*processor, buffer);
+
+        EXPECT_EQ (processor->tremoloStates[0].rate, 0.0f);
+        EXPECT_EQ (processor->tremoloStates[1].rate, 0.0f);
+        EXPECT_EQ (processor->lfoPhase[0], 0.0f);
+        EXPECT_EQ (processor->lfoPhase[1], 0.0f);
+        for (int channel = 0; channel < 2; ++channel)
+        {
+            const auto range = buffer.findMinMax (channel, 0, 256);   // the sine at phase 0 throughout
+            EXPECT_NEAR (range.getStart(), 0.5f, 1e-6f);
+            EXPECT_NEAR (range.getEnd(), 0.5f, 1e-6f);
         }
     }
 }

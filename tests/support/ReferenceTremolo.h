@@ -54,6 +54,11 @@ inline void processBlockPerSample (QuilloAudioProcessor& processor, juce::AudioB
 
             processor.lfoPhase[group] = p - offsets[group];
         }
+
+        // Both LFOs run on the left group's clock: the next block starts the
+        // right group from where the left one stands, whatever lead a ramp gave it.
+        if (ins > 1)
+            processor.lfoPhase[1] = processor.lfoPhase[0];
     }
 
     for (int c = ins; c < outs; ++c)
