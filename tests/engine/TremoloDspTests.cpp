@@ -1,6 +1,8 @@
 #include "ReferenceTremolo.h"
 #include "TestHelpers.h"
 
+#include <cstring>
+
 using namespace testing_support;
 using W = QuilloAudioProcessor::Waveform;
 
@@ -318,6 +320,53 @@ TEST (ProcessBlock, FastPathMatchesThePerSampleDefinition)
                 ASSERT_NEAR (fast.lfoPhase[1], reference.lfoPhase[1], 1e-4f);
             }
         }
+}
+
+TEST (ProcessBlock, SameBitsOnEveryProcessor)
+{
+    // The block path is compiled once per instruction set and one copy is chosen
+    // at load time. Each copy must give exactly these bits: a compiler that fuses
+    // a multiply and an add in one copy only (which AVX2 can and SSE2 cannot)
+    // makes the same input sound different from one machine to the next. The
+    // release build runs the AVX2 copy on a machine that has it, the sanitizer
+    // builds run the baseline. After a deliberate change of the block path's
+    // arithmetic, check it against FastPathMatchesThePerSampleDefinition first,
+    // then store the new values printed here.
+    const juce::uint64 expected[] { 0x7a0f4cd59e5fc192ull, 0x491cbc07537e85fbull, 0xe6002fc60313d9bcull, 0xfd3eee43c19801ull };
+
+    for (auto shape : { W::Sine, W::Square, W::Saw, W::Triangle })
+    {
+        auto processor = preparedProcessor (48000.0, 4096);
+        setParameter (*processor, "waveform", (float) shape);
+        setParameter (*processor, "dry", 0.2f);
+        setParameter (*processor, "limit", 0.3f);
+        setParameter (*processor, "smoothing", 0.1f);
+        setParameter (*processor, "offsetl", 0.1f);
+        setParameter (*processor, "offsetr", 0.6f);
+        setParameter (*processor, "depth", 0.8f);   // both ramp through the first blocks
+        setParameter (*processor, "rate", 7.3f);
+
+        juce::uint64 hash = 14695981039346656037ull;   // FNV-1a over every output sample's bits
+        unsigned seed = 1;
+
+        for (int blockSize : { 3, 64, 100, 1000, 4096, 4096 })
+            for (int repeat = 0; repeat < 5; ++repeat)
+            {
+                auto buffer = noise (2, blockSize, seed++);
+                process (*processor, buffer);
+
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < blockSize; ++i)
+                    {
+                        juce::uint32 bits;
+                        const auto sample = buffer.getSample (c, i);
+                        std::memcpy (&bits, &sample, sizeof (bits));
+                        hash = (hash ^ bits) * 1099511628211ull;
+                    }
+            }
+
+        EXPECT_EQ (hash, expected[(int) shape]) << "shape " << (int) shape << ": 0x" << std::hex << hash << "ull";
+    }
 }
 
 //==============================================================================
