@@ -1,7 +1,8 @@
 #include "PluginParameter.h"
+#include "UntrustedXml.h"
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <limits>
 
 namespace
@@ -154,6 +155,16 @@ juce::String PluginParameterSlider::valueToText (float value)
         return juce::String (value);
 
     const auto magnitude = std::abs ((double) value);
+
+    // From about 9.2e16 on, the hundredths overflow an int64; a float that large is a
+    // whole number anyway, written out in full.
+    if (magnitude >= 1.0e16)
+    {
+        char digits[64];
+        std::snprintf (digits, sizeof (digits), "%.0f", magnitude);
+        return juce::String (value < 0.0f ? "-" : "") + juce::String (digits) + ".0";
+    }
+
     const auto n = (juce::int64) std::floor (magnitude * 100.0 + 0.5);
     const auto whole = n / 100;
     const auto tenths = (n / 10) % 10;
@@ -170,9 +181,9 @@ juce::String PluginParameterSlider::valueToText (float value)
 
 float PluginParameterSlider::textToValue (const juce::String& text)
 {
-    // Read with the C library rather than the framework's reader, which
-    // overflows an int on a long exponent such as "1e99999999999".
-    const auto value = (float) std::strtod (text.toRawUTF8(), nullptr);
+    // Read as the framework reads a number, decimal only, but without its int
+    // overflow on a long exponent such as "1e99999999999".
+    const auto value = (float) untrustedxml::readDecimalNumber (text);
 
     // "nan" reads as NaN, which the framework's range would pass straight through;
     // treat it like text that holds no number. Infinities clamp to the range ends.
@@ -196,11 +207,11 @@ PluginParameterLinSlider::~PluginParameterLinSlider() = default;
 //==============================================================================
 juce::String PluginParameterComboBox::choiceToText (const juce::StringArray& choices, float value)
 {
-    if (! std::isfinite (value))
+    // Checked before the truncation, which is undefined for values beyond the int range.
+    if (! std::isfinite (value) || value <= -1.0f || value >= (float) choices.size())
         return {};
 
-    const auto index = (int) value;
-    return juce::isPositiveAndBelow (index, choices.size()) ? choices[index] : juce::String();
+    return choices[(int) value];
 }
 
 float PluginParameterComboBox::textToChoice (const juce::StringArray& choices, const juce::String& text)

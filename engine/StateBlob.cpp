@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -192,8 +191,7 @@ namespace stateblob
 
     double numberOf (const juce::String& text)
     {
-        // Not the framework's own number reading, which overflows an int on long exponents.
-        return std::strtod (text.toRawUTF8(), nullptr);
+        return untrustedxml::readDecimalNumber (text);
     }
 
     void writeState (const juce::ValueTree& state, const juce::AudioProcessorValueTreeState& valueTreeState,

@@ -3,6 +3,10 @@
 #include <expat.h>
 
 #include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <locale.h>
 #include <string>
 #include <vector>
 
@@ -231,5 +235,71 @@ namespace untrustedxml
             return {};
 
         return builder.takeRoot();
+    }
+
+    double readDecimalNumber (const juce::String& text)
+    {
+        auto p = text.getCharPointer().findEndOfWhitespace();
+        std::string number;   // only the decimal number, for the C library to convert
+        bool negative = false;
+
+        if (*p == '-' || *p == '+')
+        {
+            negative = *p == '-';
+            ++p;
+        }
+
+        const auto lower = [&p] (int i) { return juce::CharacterFunctions::toLowerCase (p[i]); };
+
+        if (lower (0) == 'n' && lower (1) == 'a' && lower (2) == 'n')
+            return std::numeric_limits<double>::quiet_NaN();
+
+        if (lower (0) == 'i' && lower (1) == 'n' && lower (2) == 'f')
+            return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+
+        const auto isDigit = [] (juce::juce_wchar c) { return c >= '0' && c <= '9'; };
+
+        if (negative)
+            number += '-';
+
+        bool anyDigit = false, point = false;
+
+        for (;; ++p)
+        {
+            if (isDigit (*p))
+                anyDigit = true;
+            else if (*p == '.' && ! point)
+                point = true;
+            else
+                break;
+
+            number += (char) *p;
+        }
+
+        if (! anyDigit)
+            return 0.0;
+
+        // An exponent counts only with at least one digit: "1e" and "1e+" read as 1.
+        if (*p == 'e' || *p == 'E')
+        {
+            auto q = p + 1;
+            std::string exponent ("e");
+
+            if (*q == '-' || *q == '+')
+                exponent += (char) *q++;
+
+            if (isDigit (*q))
+            {
+                for (; isDigit (*q); ++q)
+                    exponent += (char) *q;
+
+                number += exponent;
+            }
+        }
+
+        // The C library converts exactly and saturates any exponent; in the "C" locale, so the
+        // decimal point is a point whatever the user's locale says.
+        static const auto cLocale = newlocale (LC_ALL_MASK, "C", nullptr);
+        return strtod_l (number.c_str(), nullptr, cLocale);
     }
 }

@@ -33,4 +33,12 @@ namespace untrustedxml
         Tag and attribute names are kept as written: no namespace processing, and an attribute such as
         "base64:x" is just a name. */
     std::unique_ptr<juce::XmlElement> parse (const void* data, size_t numBytes, const Limits& limits);
+
+    /** The decimal number that the text starts with, after any white space, read as far as it
+        goes, as the framework's own reader reads it: an optional sign, digits with at most one
+        decimal point, an optional exponent; "nan" and "inf" in any case. Anything else ends the
+        number, so "0x5" and "0x1p-2" read as 0, and text that starts with no number gives 0.
+        Unlike the framework's reader, an exponent of any length is safe: a huge one gives an
+        infinity or 0. May be NaN or infinite. */
+    double readDecimalNumber (const juce::String& text);
 }

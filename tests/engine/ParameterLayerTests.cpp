@@ -164,8 +164,31 @@ TEST (ParameterLayer, TextForms)
         EXPECT_EQ (PluginParameterSlider::valueToText (value), text) << value;
     // clang-format on
 
-    EXPECT_FLOAT_EQ (PluginParameterSlider::textToValue ("0.75"), 0.75f);
-    EXPECT_FLOAT_EQ (PluginParameterSlider::textToValue ("12"), 12.0f);
+    // Values whose hundredths overflow an int64: whole numbers, written out in full.
+    EXPECT_EQ (PluginParameterSlider::valueToText (1.0e17f), "99999998430674944.0");
+    EXPECT_EQ (PluginParameterSlider::valueToText (-std::numeric_limits<float>::max()),
+               "-340282346638528859811704183484516925440.0");
+    EXPECT_EQ (PluginParameterSlider::valueToText (9.0e15f), "8999999815811072.0");
+
+    // Decimal numbers only, read as far as they go, as the framework's reader reads them.
+    // clang-format off
+    struct TypedText { const char* text; float value; };
+    for (const auto& [text, value] : { TypedText { "0.75", 0.75f }, { "12", 12.0f }, { " \t2.5", 2.5f }, { "+1.5e1", 15.0f },
+                                       { "-.5", -0.5f }, { "5.", 5.0f }, { "3.5Hz", 3.5f }, { "1e", 1.0f }, { "1e+", 1.0f },
+                                       { "2E-1", 0.2f }, { "1.2.3", 1.2f }, { "0x5", 0.0f }, { "0X1p-2", 0.0f },
+                                       { "0x1p-2", 0.0f }, { "x5", 0.0f }, { ".", 0.0f }, { "", 0.0f }, { "1e-400", 0.0f },
+                                       { "00012.50", 12.5f } })
+    {
+        EXPECT_EQ (PluginParameterSlider::textToValue (text), value) << '"' << text << '"';
+        EXPECT_EQ (PluginParameterSlider::textToValue (text), juce::String (text).getFloatValue()) << '"' << text << '"';
+    }
+    // clang-format on
+
+    // Where the framework's reader overflows an int, the exponent saturates.
+    EXPECT_EQ (PluginParameterSlider::textToValue ("1e99999999999"), std::numeric_limits<float>::infinity());
+    EXPECT_EQ (PluginParameterSlider::textToValue ("-2e99999999999"), -std::numeric_limits<float>::infinity());
+    EXPECT_EQ (PluginParameterSlider::textToValue ("3e-99999999999"), 0.0f);
+    EXPECT_EQ (PluginParameterSlider::textToValue ("NaN"), 0.0f);
 
     const juce::StringArray shapes { "Sine", "Square", "Saw", "Triangle" };
     EXPECT_EQ (PluginParameterComboBox::textToChoice (shapes, "Saw"), 2.0f);
@@ -175,6 +198,10 @@ TEST (ParameterLayer, TextForms)
     EXPECT_EQ (PluginParameterComboBox::choiceToText (shapes, 0.9f), "Sine");
     EXPECT_EQ (PluginParameterComboBox::choiceToText (shapes, -0.5f), "Sine");
     EXPECT_EQ (PluginParameterComboBox::choiceToText (shapes, 4.0f), "");
+
+    for (auto huge : { 3.0e9f, -3.0e9f, std::numeric_limits<float>::max(), -std::numeric_limits<float>::infinity(),
+                       std::numeric_limits<float>::quiet_NaN(), -1.0f })
+        EXPECT_EQ (PluginParameterComboBox::choiceToText (shapes, huge), "") << huge;
 
     // Through the framework parameters, which snap and clamp what the text gives.
     QuilloAudioProcessor processor;

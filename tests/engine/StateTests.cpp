@@ -195,6 +195,17 @@ TEST (EffectState, AcceptedVariants)
             EXPECT_TRUE (std::isfinite (parameter->getValue()));
     }
 
+    // Numbers are decimal, read as far as they go: a hexadecimal one reads as 0.
+    {
+        QuilloAudioProcessor p;
+        const auto blob = blobOf ("<Quillo><PARAM id=\"depth\" value=\"0x1p-2\"/><PARAM id=\"rate\" value=\"0x5\"/>"
+                                  "<PARAM id=\"limit\" value=\" 0.25e0dB\"/></Quillo>");
+        p.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_EQ (p.depthParameter.getTargetValue(), 0.0f);
+        EXPECT_EQ (p.rateParameter.getTargetValue(), 0.0f);
+        EXPECT_EQ (p.limitParameter.getTargetValue(), 0.25f);
+    }
+
     // The parameter tree takes a value from any child with the parameter's id, whatever
     // its tag, and from the last such child: those values are cleaned up too.
     {
