@@ -277,3 +277,28 @@ namespace
         EXPECT_LE (paints, 55) << "over 40 ticks of a 32 ms timer";
     }
 }
+
+namespace
+{
+    TEST_F (DisplayTest, SawFollowsSmoothing)
+    {
+        // One cycle of a Saw at "Smoothing" 0.5: its smoothed fall takes the whole first
+        // half of the cycle, where an unsmoothed Saw would still be rising from 0.5 to 1.
+        setAndPublish ({ { "depth", 1.0f }, { "rate", 1.0f }, { "waveform", 2.0f }, { "smoothing", 0.5f } });
+        const auto image = paintDisplay();
+
+        struct Point
+        {
+            int x;
+            int y;          // where the smoothed curve is: y (v) = 36 - (v - 0.5) * 62
+            int unsmoothed; // where a Saw without smoothing would be
+        };
+
+        // Phases 0.125, 0.25 and 0.375: v = 1 - h (2 x) = 0.84375, 0.5 and 0.15625.
+        for (const auto& p : { Point { 52, 15, 28 }, Point { 99, 36, 20 }, Point { 146, 57, 13 } })
+        {
+            EXPECT_TRUE (isBlue (image.getPixelAt (p.x, p.y)) || isBlue (image.getPixelAt (p.x, p.y - 1))) << p.x;
+            EXPECT_TRUE (near (image.getPixelAt (p.x, p.unsmoothed), background)) << p.x;
+        }
+    }
+}
