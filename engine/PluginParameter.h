@@ -98,7 +98,8 @@ public:
     /** Value-to-text form of the continuous kinds: two decimals, one when the last is 0. */
     static juce::String valueToText (float value);
 
-    /** Text-to-value form of the continuous kinds. Never returns NaN. */
+    /** Text-to-value form of the continuous kinds: the decimal number the text starts
+        with (untrustedxml::readDecimalNumber), 0 for none. Never returns NaN. */
     static float textToValue (const juce::String& text);
 
 private:
