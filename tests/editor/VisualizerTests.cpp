@@ -290,8 +290,8 @@ namespace
         struct Point
         {
             int x;
-            int y;          // where the smoothed curve is: y (v) = 36 - (v - 0.5) * 62
-            int unsmoothed; // where a Saw without smoothing would be
+            int y;            // where the smoothed curve is: y (v) = 36 - (v - 0.5) * 62
+            int unsmoothed;   // where a Saw without smoothing would be
         };
 
         // Phases 0.125, 0.25 and 0.375: v = 1 - h (2 x) = 0.84375, 0.5 and 0.15625.
