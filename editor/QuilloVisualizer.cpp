@@ -104,7 +104,6 @@ void QuilloVisualizer::renderPicture (const Scene& scene)
 
     g.setColour (leftCurveColour);
     paintState (g, { scene.offsetL, scene.states[0] });
-
 }
 
 void QuilloVisualizer::paintState (juce::Graphics& g,
