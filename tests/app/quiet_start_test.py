@@ -35,6 +35,18 @@ def start_xvfb(env):
     return xvfb, ":" + display
 
 
+def window_shown(env, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        # xdotool dies of the X error when a window vanishes under it; then it is asked again.
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillo$"],
+                                env=env, capture_output=True, text=True, timeout=30)
+        if result.stdout.strip():
+            return True
+        time.sleep(0.1)
+    return False
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--app", required=True)
@@ -51,11 +63,18 @@ def main():
         xvfb, env["DISPLAY"] = start_xvfb(env)
         app = subprocess.Popen([args.app], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
 
+        # JACK is looked for before the window is shown, and SIGINT only quits
+        # in order once the application runs its message loop.
+        if not window_shown(env, 60):
+            app.kill()
+            print("FAIL: the application showed no window within a minute")
+            return 1
+        time.sleep(1)
+        app.send_signal(signal.SIGINT)
+
         # The settings file is written when the application quits: its
         # presence shows the run got through start-up and shut down in order.
         settings = os.path.join(home, ".Quillo", "Quillo.settings")
-        time.sleep(3)
-        app.send_signal(signal.SIGINT)
 
         try:
             _, stderr = app.communicate(timeout=30)
