@@ -1,4 +1,5 @@
 #include "QuilloApp.h"
+#include "QuietJack.h"
 
 #include <cstdio>
 
@@ -191,6 +192,7 @@ void QuilloApp::anotherInstanceStarted (const juce::String&) {}
 
 void QuilloApp::initialise (const juce::String&)
 {
+    quietjack::silenceLibjack();
     mainWindow.reset (createWindow());
     terminationRequests = std::make_unique<TerminationRequests> ([this] { systemRequestedQuit(); });
 

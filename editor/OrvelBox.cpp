@@ -17,7 +17,7 @@ void OrvelBox::paint (juce::Graphics& g)
     g.fillPath (shape);
 
     // Drawn over the fill on purpose: it darkens the panel's rim from the inside too.
-    juce::DropShadow (juce::Colour (0x4c000000), 10, { 0, 0 }).drawForPath (g, shape);
+    shadow.drawForPath (g, shape);
 }
 
 void OrvelBox::resized()

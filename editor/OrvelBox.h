@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ShadowCache.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 //==============================================================================
@@ -29,5 +31,8 @@ public:
     float paintInset = 0.0f;
 
 private:
+    // Blurred once per size of the panel.
+    ShadowCache shadow { juce::DropShadow (juce::Colour (0x4c000000), 10, { 0, 0 }), 1 };
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OrvelBox)
 };

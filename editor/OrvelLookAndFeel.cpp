@@ -10,8 +10,6 @@ namespace
     // The value box is always this high, whatever height the knob asks for.
     constexpr int valueBoxHeight = 10;
 
-    const juce::DropShadow thumbShadow { juce::Colour (0x4c000000), 10, { 0, 0 } };
-
     juce::PathStrokeType arcStroke()
     {
         return { arcThickness, juce::PathStrokeType::curved, juce::PathStrokeType::butt };
@@ -34,6 +32,7 @@ namespace
 
 //==============================================================================
 OrvelLookAndFeel::OrvelLookAndFeel()
+    : thumbShadows (juce::DropShadow (juce::Colour (0x4c000000), 10, { 0, 0 }), thumbShadowsKept)
 {
     setColourScheme ({ 0xff323e44,                  // windowBackground
                        0xff263238,                  // widgetBackground
@@ -162,7 +161,7 @@ void OrvelLookAndFeel::drawRotarySlider (juce::Graphics& g,
 
     juce::Path shadowShape;
     shadowShape.addRectangle (thumb);
-    thumbShadow.drawForPath (g, shadowShape);
+    thumbShadows.drawForPath (g, shadowShape);
 
     g.setColour (slider.findColour (juce::Slider::thumbColourId));
     g.fillEllipse (thumb);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ShadowCache.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 //==============================================================================
@@ -47,5 +49,10 @@ public:
     static DialGeometry getDialGeometry (int x, int y, int width, int height, float toAngle) noexcept;
 
 private:
+    // The thumb's shadow, blurred once per sub-pixel position of the dot: one
+    // or two for each knob at rest, a few more while one is turned.
+    static constexpr size_t thumbShadowsKept = 32;
+    ShadowCache thumbShadows;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OrvelLookAndFeel)
 };
