@@ -212,7 +212,10 @@ void QuilloApp::shutdown()
     // that. The SIGTERM handler stays until then, so that another SIGTERM
     // cannot end the process halfway.
     deleteWindow();
-    saveSettings();
+
+    if (settingsFiles != nullptr)
+        settingsFiles->saveIfNeeded();
+
     terminationRequests = nullptr;
 }
 
@@ -300,50 +303,8 @@ juce::StandaloneFilterWindow* QuilloApp::createWindow()
 
 juce::PropertiesFile* QuilloApp::openSettings()
 {
-    // Opening a file parses it, so each is made safe first.
-    auto userOptions = appProperties.getStorageParameters();
-    userOptions.commonToAllUsers = false;
-    auto commonOptions = userOptions;
-    commonOptions.commonToAllUsers = true;
-
-    const auto userFile = userOptions.getDefaultFile();
-    const auto commonFile = commonOptions.getDefaultFile();
-    const auto userOutcome = prepareSettingsFile (userFile);
-    const auto commonOutcome = prepareSettingsFile (commonFile);
-
-    if (userOutcome != settingsguard::Outcome::leftUnread && commonOutcome != settingsguard::Outcome::leftUnread)
-        return appProperties.getUserSettings();
-
-    // ApplicationProperties opens both files at once, so when one of them must
-    // stay unread both are opened here, the unread one as settings that live
-    // in memory only.
-    separateUserSettings = settingsguard::open (userFile, userOptions, userOutcome);
-    separateCommonSettings = settingsguard::open (commonFile, commonOptions, commonOutcome);
-    separateUserSettings->setFallbackPropertySet (separateCommonSettings.get());
-    return separateUserSettings.get();
-}
-
-settingsguard::Outcome QuilloApp::prepareSettingsFile (const juce::File& file)
-{
-    const auto outcome = settingsguard::prepare (file);
-
-    if (outcome == settingsguard::Outcome::leftUnread)
-    {
-        std::fprintf (stderr, "Quillo: cannot read the settings file %s safely, nor move it aside;"
-                              " leaving it untouched and starting without its settings.\n",
-                      file.getFullPathName().toRawUTF8());
-        std::fflush (stderr);
-    }
-
-    return outcome;
-}
-
-void QuilloApp::saveSettings()
-{
-    appProperties.saveIfNeeded();
-
-    if (separateUserSettings != nullptr && separateUserSettings->saveIfNeeded())
-        separateCommonSettings->saveIfNeeded();
+    settingsFiles = std::make_unique<settingsfile::SettingsFiles> (appProperties.getStorageParameters());
+    return &settingsFiles->getUserSettings();
 }
 
 // clang-format off

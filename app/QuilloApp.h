@@ -3,7 +3,7 @@
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_audio_plugin_client/Standalone/juce_StandaloneFilterWindow.h>
 
-#include "SettingsGuard.h"
+#include "SettingsFile.h"
 
 #include <memory>
 
@@ -53,13 +53,14 @@ public:
     /** The running window, or nullptr before initialise and after shutdown. */
     juce::StandaloneFilterWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
-    /** The settings files the host window reads and writes. */
+    /** The options of the settings files the host window reads and writes. */
     juce::ApplicationProperties& getApplicationProperties() noexcept { return appProperties; }
+
+    /** The settings files, once the window has opened them. */
+    settingsfile::SettingsFiles* getSettingsFiles() noexcept { return settingsFiles.get(); }
 
 private:
     juce::PropertiesFile* openSettings();
-    settingsguard::Outcome prepareSettingsFile (const juce::File& file);
-    void saveSettings();
     void installMenuBar (juce::StandaloneFilterWindow& window);
     void removeMenuBar();
     void deleteWindow();
@@ -67,11 +68,10 @@ private:
     class WindowPlacement;
     class TerminationRequests;
 
+    // Only the options: the files themselves are opened and saved by
+    // settingsFiles, which JUCE's own reader and writer never touch.
     juce::ApplicationProperties appProperties;
-
-    // Used instead of the files of appProperties when a settings file has to
-    // stay unread.
-    std::unique_ptr<juce::PropertiesFile> separateCommonSettings, separateUserSettings;
+    std::unique_ptr<settingsfile::SettingsFiles> settingsFiles;
 
     std::unique_ptr<juce::StandaloneFilterWindow> mainWindow;
     std::unique_ptr<WindowPlacement> windowPlacement;

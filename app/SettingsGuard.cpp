@@ -1,12 +1,7 @@
 #include "SettingsGuard.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <vector>
 
 namespace settingsguard
@@ -20,10 +15,10 @@ namespace settingsguard
         constexpr auto nameAttribute = "name";
         constexpr auto valueAttribute = "val";
 
-        // The host parses these two itself: the device set-up as XML, the effect
-        // state as a memory block.
+        // The keys whose values the host interprets.
         constexpr auto deviceSetupKey = "audioSetup";
         constexpr auto effectStateKey = "filterState";
+        constexpr auto muteInputKey = "shouldMuteInput";
 
         /** False for a tree that JUCE cannot write on one line, which PropertiesFile
             does with every XML value it reads: its single-line writer writes a null
@@ -64,84 +59,133 @@ namespace settingsguard
             return xml != nullptr && isWritableOnOneLine (*xml) ? std::move (xml) : nullptr;
         }
 
-        //==============================================================================
-        enum class ReadStatus
+        juce::String oneLine (const juce::XmlElement& xml)
         {
-            missing,
-            unreadable,
-            complete
-        };
-
-        /** Reads a regular file of at most maxBytes. Anything else (a device, a
-            pipe, a folder, a longer file) is never read to its end. */
-        ReadStatus readAtMost (const juce::File& file, size_t maxBytes, juce::MemoryBlock& content)
-        {
-            // Non-blocking, so that opening a pipe returns at once.
-            const auto fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-
-            if (fd < 0)
-                return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? ReadStatus::missing
-                                                                             : ReadStatus::unreadable;
-
-            const juce::ScopeGuard closeFile { [fd] { ::close (fd); } };
-
-            struct stat status = {};
-
-            if (::fstat (fd, &status) != 0 || ! S_ISREG (status.st_mode))
-                return ReadStatus::unreadable;
-
-            // One byte more than allowed tells a file that is too long.
-            content.setSize (maxBytes + 1);
-            size_t numRead = 0;
-
-            while (numRead < content.getSize())
-            {
-                const auto n = ::read (fd, static_cast<char*> (content.getData()) + numRead, content.getSize() - numRead);
-
-                if (n == 0)
-                    break;
-
-                if (n < 0)
-                {
-                    if (errno == EINTR)
-                        continue;
-
-                    return ReadStatus::unreadable;
-                }
-
-                numRead += (size_t) n;
-            }
-
-            content.setSize (numRead);
-            return numRead <= maxBytes ? ReadStatus::complete : ReadStatus::unreadable;
+            return xml.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
         }
 
-        bool replaceAtomically (const juce::File& file, const juce::MemoryBlock& content)
+        bool isWindowPositionKey (const juce::String& name)
         {
-            juce::TemporaryFile temporary (file);
+            return name == "windowX" || name == "windowY";
+        }
 
+        /** Digits only, at most maxDigits of them. */
+        bool isDigitRun (const juce::String& text, int maxDigits)
+        {
+            return text.isNotEmpty() && text.length() <= maxDigits && text.containsOnly ("0123456789");
+        }
+
+        /** A number as JUCE writes a double, with an exponent of at most three
+            digits: JUCE's reader overflows an int on a longer one. */
+        bool isPlainDecimal (const juce::String& text)
+        {
+            if (text.isEmpty() || text.length() > 40)
+                return false;
+
+            auto c = text.getCharPointer();
+
+            if (*c == '+' || *c == '-')
+                ++c;
+
+            int mantissaDigits = 0, points = 0;
+
+            for (; ! c.isEmpty() && *c != 'e' && *c != 'E'; ++c)
             {
-                juce::FileOutputStream out (temporary.getFile());
-
-                if (! out.openedOk() || ! out.write (content.getData(), content.getSize()))
-                    return false;
-
-                out.flush();
-
-                if (out.getStatus().failed())
+                if (*c == '.')
+                    ++points;
+                else if (*c >= '0' && *c <= '9')
+                    ++mantissaDigits;
+                else
                     return false;
             }
 
-            return temporary.overwriteTargetFileWithTemporary();
+            if (mantissaDigits == 0 || points > 1)
+                return false;
+
+            if (c.isEmpty())
+                return true;
+
+            ++c;
+
+            if (*c == '+' || *c == '-')
+                ++c;
+
+            int exponentDigits = 0;
+
+            for (; ! c.isEmpty(); ++c, ++exponentDigits)
+                if (*c < '0' || *c > '9')
+                    return false;
+
+            return exponentDigits >= 1 && exponentDigits <= 3;
         }
 
-        bool moveAside (const juce::File& file)
+        bool isSafeDeviceAttribute (const juce::String& name, const juce::String& value)
         {
-            // A plain rename, which replaces an older ".bad" file: JUCE's
-            // File::moveFileTo falls back to copying, which never ends on a link
-            // to an endless device.
-            const auto aside = file.getSiblingFile (file.getFileName() + ".bad");
-            return std::rename (file.getFullPathName().toRawUTF8(), aside.getFullPathName().toRawUTF8()) == 0;
+            if (name == "audioDeviceRate")
+            {
+                if (! isPlainDecimal (value))
+                    return false;
+
+                const auto rate = untrustedxml::readDecimalNumber (value);
+                return std::isfinite (rate) && rate >= 0.0 && rate <= maxSampleRate;
+            }
+
+            if (name == "audioDeviceBufferSize")
+                return isDigitRun (value, 7) && value.getIntValue() <= maxBufferSize;
+
+            if (name == "audioDeviceInChans" || name == "audioDeviceOutChans")
+                return value.length() <= maxChannelMaskDigits && (value.isEmpty() || value.containsOnly ("01"));
+
+            return value.length() <= maxNameLength;
+        }
+
+        void removeUnsafeAttributes (juce::XmlElement& element)
+        {
+            for (int i = element.getNumAttributes(); --i >= 0;)
+            {
+                const auto name = element.getAttributeName (i);
+
+                if (! isSafeDeviceAttribute (name, element.getAttributeValue (i)))
+                    element.removeAttribute (name);
+            }
+        }
+
+        /** The value to keep for a key, or nothing to drop it. */
+        std::optional<juce::String> checkedValue (const juce::String& name, const juce::String& value)
+        {
+            if (name == effectStateKey)
+                return isMemoryBlockText (value) ? std::optional<juce::String> (value) : std::nullopt;
+
+            // The host reads these with getIntValue, which wraps, so the check
+            // is of the number it reads, not of the text.
+            if (isWindowPositionKey (name))
+                return std::abs ((juce::int64) value.getIntValue()) <= maxWindowCoordinate ? std::optional<juce::String> (value)
+                                                                                           : std::nullopt;
+
+            if (name == muteInputKey)
+                return value == "0" || value == "1" ? std::optional<juce::String> (value) : std::nullopt;
+
+            if (name == deviceSetupKey)
+            {
+                // A set-up that cannot be read gives way to the default device.
+                auto xml = looksLikeXml (value) ? parseValue (value) : nullptr;
+
+                if (xml == nullptr)
+                    return juce::String();
+
+                removeUnsafeDeviceSettings (*xml);
+                return oneLine (*xml);
+            }
+
+            if (looksLikeXml (value))
+            {
+                if (auto xml = parseValue (value))
+                    return oneLine (*xml);
+
+                return std::nullopt;
+            }
+
+            return value;
         }
     }
 
@@ -158,7 +202,12 @@ namespace settingsguard
         return limits;
     }
 
-    std::optional<juce::MemoryBlock> ownForm (const void* data, size_t numBytes)
+    bool looksLikeXml (const juce::String& value)
+    {
+        return value.trimStart().startsWithChar ('<');
+    }
+
+    std::optional<juce::StringPairArray> readValues (const void* data, size_t numBytes)
     {
         const auto file = untrustedxml::parse (data, numBytes, fileLimits());
 
@@ -169,7 +218,7 @@ namespace settingsguard
         // in place, and an element inside a VALUE is the value as one line of XML.
         // One that cannot be written on one line stands as a lone '<': not XML, so
         // it is dropped below.
-        juce::StringPairArray values (false);
+        juce::StringPairArray read (false);
 
         for (auto* element : file->getChildWithTagNameIterator (valueTag))
         {
@@ -181,44 +230,33 @@ namespace settingsguard
             const auto* child = element->getFirstChildElement();
 
             if (child == nullptr)
-                values.set (name, element->getStringAttribute (valueAttribute));
+                read.set (name, element->getStringAttribute (valueAttribute));
             else if (isWritableOnOneLine (*child))
-                values.set (name, child->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()));
+                read.set (name, oneLine (*child));
             else
-                values.set (name, "<");
+                read.set (name, "<");
         }
 
-        // ...and written as PropertiesFile writes them: a value that is XML as an
-        // element, any other as an attribute. PropertiesFile finds out which by
-        // parsing every value with JUCE's parser, at every save, so a value that
-        // looks like XML but is not cannot be kept.
+        juce::StringPairArray kept (false);
+
+        for (int i = 0; i < read.size(); ++i)
+            if (const auto value = checkedValue (read.getAllKeys()[i], read.getAllValues()[i]))
+                kept.set (read.getAllKeys()[i], *value);
+
+        return kept;
+    }
+
+    std::optional<juce::MemoryBlock> fileText (const juce::StringPairArray& values)
+    {
         juce::XmlElement document (fileTag);
 
         for (int i = 0; i < values.size(); ++i)
         {
-            const auto& name = values.getAllKeys()[i];
-            auto value = values.getAllValues()[i];
-            std::unique_ptr<juce::XmlElement> xml;
-
-            if (name == effectStateKey)
-            {
-                if (! isMemoryBlockText (value))
-                    continue;
-            }
-            else
-            {
-                xml = parseValue (value);
-
-                if (xml == nullptr && name == deviceSetupKey)
-                    value = {};
-                else if (xml == nullptr && value.containsChar ('<'))
-                    continue;
-            }
-
+            const auto& value = values.getAllValues()[i];
             auto* entry = document.createNewChildElement (valueTag);
-            entry->setAttribute (nameAttribute, name);
+            entry->setAttribute (nameAttribute, values.getAllKeys()[i]);
 
-            if (xml != nullptr)
+            if (auto xml = looksLikeXml (value) ? parseValue (value) : nullptr)
                 entry->addChildElement (xml.release());
             else
                 entry->setAttribute (valueAttribute, value);
@@ -227,11 +265,19 @@ namespace settingsguard
         juce::MemoryOutputStream text;
         document.writeTo (text, {});
 
-        // What is written now must not be refused at the next start.
+        // What is written must not be refused at the next start.
         if (untrustedxml::parse (text.getData(), text.getDataSize(), fileLimits()) == nullptr)
             return {};
 
         return text.getMemoryBlock();
+    }
+
+    std::optional<juce::MemoryBlock> ownForm (const void* data, size_t numBytes)
+    {
+        if (const auto values = readValues (data, numBytes))
+            return fileText (*values);
+
+        return {};
     }
 
     bool isMemoryBlockText (const juce::String& text)
@@ -248,7 +294,7 @@ namespace settingsguard
             size = size * 10 + (size_t) (*c - '0');
             hasDigits = true;
 
-            if (size > maxStateBytes)
+            if (size > stateblob::maxBytes)
                 return false;
         }
 
@@ -266,36 +312,21 @@ namespace settingsguard
         return numChars == (size * 8 + 5) / 6;
     }
 
-    Outcome prepare (const juce::File& settingsFile)
+    void removeUnsafeDeviceSettings (juce::XmlElement& deviceSetup)
     {
-        juce::MemoryBlock content;
-        const auto status = readAtMost (settingsFile, maxFileBytes, content);
+        removeUnsafeAttributes (deviceSetup);
+        int midiEntries = 0;
 
-        if (status == ReadStatus::missing)
-            return Outcome::ready;
-
-        if (status == ReadStatus::complete)
+        for (auto* child = deviceSetup.getFirstChildElement(); child != nullptr;)
         {
-            if (const auto form = ownForm (content.getData(), content.getSize()))
-                return *form == content || replaceAtomically (settingsFile, *form) ? Outcome::ready
-                                                                                   : Outcome::leftUnread;
+            auto* next = child->getNextElement();
+
+            if (child->hasTagName ("MIDIINPUT") && ++midiEntries > maxMidiEntries)
+                deviceSetup.removeChildElement (child, true);
+            else if (! child->isTextElement())
+                removeUnsafeAttributes (*child);
+
+            child = next;
         }
-
-        return moveAside (settingsFile) ? Outcome::setAside : Outcome::leftUnread;
-    }
-
-    std::unique_ptr<juce::PropertiesFile> open (const juce::File& settingsFile,
-                                                const juce::PropertiesFile::Options& options,
-                                                Outcome preparedAs)
-    {
-        if (preparedAs != Outcome::leftUnread)
-            return std::make_unique<juce::PropertiesFile> (settingsFile, options);
-
-        // No file: nothing is read, and nothing can ever be written over the one
-        // that was left alone.
-        auto inMemory = options;
-        inMemory.doNotSave = true;
-        inMemory.millisecondsBeforeSaving = -1;
-        return std::make_unique<juce::PropertiesFile> (juce::File(), inMemory);
     }
 }

@@ -1,69 +1,76 @@
 #pragma once
 
+#include "StateBlob.h"
 #include "UntrustedXml.h"
 
 #include <juce_data_structures/juce_data_structures.h>
 
-#include <memory>
 #include <optional>
 
-/** Settings files are made safe before juce::PropertiesFile opens them.
+/** The text rules for settings files: what Quillo reads from one, and what it
+    writes. Pure functions on text; the file handling is in SettingsFile.h.
 
-    JUCE's XML parser is not safe on hostile text, and PropertiesFile parses
-    the whole file when it opens it, the device set-up value again when the
-    host reads it, and every value once more each time it saves. The files
-    are read at start-up, before the user can do anything, so a damaged file
-    must neither crash nor hang the application, nor lock the user out of it.
-
-    So a file is first read (bounded) by the project's own XML reader, and
-    JUCE only ever opens text that JUCE's own writer produced from the values
-    read: a file in any other form is rewritten in that form first, and one
-    that cannot be read is moved aside. The effect state is checked to be
-    the framework's memory-block text of a plausible size.
+    JUCE's XML parser is not safe on hostile text, and the host reads some
+    values with readers that are not safe either (a long exponent overflows
+    its number reader, a long channel mask takes quadratic time, a window
+    position near the int range overflows its screen arithmetic). So a file
+    is read by the project's own XML reader, every value the host interprets
+    is checked as the host will read it, and a value that fails is dropped on
+    its own. What is written is JUCE's PropertiesFile layout of the values,
+    within the same bounds the reader applies, so that a file Quillo wrote is
+    never refused at the next start.
 */
 namespace settingsguard
 {
-    /** Longest settings file read; a real one is a few kilobytes. */
+    /** Longest settings file read or written; a real one is a few kilobytes. */
     static constexpr size_t maxFileBytes = 1024 * 1024;
 
-    /** Largest effect state kept in "filterState"; a real one is well under
-        one kilobyte. */
-    static constexpr size_t maxStateBytes = 64 * 1024;
-
-    /** The bounds a settings file is read with. */
+    /** The bounds a settings file is read with, and kept within when written. */
     untrustedxml::Limits fileLimits();
 
-    /** The text that JUCE's PropertiesFile writes for the values that it would
-        read from the given settings text, less the values that are unsafe to
-        hand to JUCE (a device set-up that is not XML is cleared, an effect
-        state that is not a plausible memory block is removed, and any other
-        value that looks like XML without being XML is removed). Empty when
-        the text is refused: not a settings document within the bounds. */
+    /** A window edge further than this from the origin is dropped: JUCE adds
+        window sizes and display extents to it in int arithmetic, and no real
+        arrangement of screens comes near this. */
+    static constexpr int maxWindowCoordinate = 1 << 20;
+
+    /** Bounds of the device set-up that the host hands to its device manager. */
+    static constexpr double maxSampleRate = 1.0e6;
+    static constexpr int maxBufferSize = 1 << 18;
+    static constexpr int maxChannelMaskDigits = 1024;
+    static constexpr int maxNameLength = 1024;
+    static constexpr int maxMidiEntries = 256;
+
+    /** The values a settings file holds, as JUCE's PropertiesFile would read
+        them, less those that are unsafe to hand to the host: a device set-up
+        that is not XML is cleared and its unsafe attributes removed, and an
+        effect state that is not a plausible memory block, a window position
+        out of range, an input muting that is not "0" or "1" and any other
+        value that JUCE would parse as XML without its being XML are removed.
+        Empty when the text is refused: not a settings document within the
+        bounds. */
+    std::optional<juce::StringPairArray> readValues (const void* data, size_t numBytes);
+
+    /** The file text for the values, as JUCE's PropertiesFile writes it (a
+        value that is XML as an element, any other as an attribute). Empty when
+        that text would exceed the bounds that a settings file is read with. */
+    std::optional<juce::MemoryBlock> fileText (const juce::StringPairArray& values);
+
+    /** fileText of readValues: the text that replaces the given one at start-up. */
     std::optional<juce::MemoryBlock> ownForm (const void* data, size_t numBytes);
 
+    /** True when JUCE reads the value as XML: its first character that is not
+        white space is '<'. */
+    bool looksLikeXml (const juce::String& value);
+
     /** True for the framework's text form of a memory block ("N.chars", see
-        juce::MemoryBlock::toBase64Encoding) of at most maxStateBytes bytes
-        whose characters hold exactly N bytes. */
+        juce::MemoryBlock::toBase64Encoding) of at most stateblob::maxBytes
+        bytes whose characters hold exactly N bytes. */
     bool isMemoryBlockText (const juce::String& text);
 
-    /** What prepare made of a settings file. */
-    enum class Outcome
-    {
-        ready,       ///< missing, or in JUCE's own form now: safe to open
-        setAside,    ///< refused and moved to the same name with ".bad" appended
-        leftUnread   ///< refused or to be rewritten, but the folder would not allow it
-    };
-
-    /** Brings a settings file into JUCE's own form (atomically, keeping its
-        values), or moves it aside to "<name>.bad" when it cannot be read:
-        unreadable, not a regular file, larger than maxFileBytes, or refused
-        by ownForm. A file that can be neither rewritten nor moved is left as
-        it is, and must then not be opened at all. */
-    Outcome prepare (const juce::File& settingsFile);
-
-    /** Opens a settings file that prepare found ready. For one it left
-        unread, an empty set of settings in memory that is never saved. */
-    std::unique_ptr<juce::PropertiesFile> open (const juce::File& settingsFile,
-                                                const juce::PropertiesFile::Options& options,
-                                                Outcome preparedAs);
+    /** Removes from a device set-up what its device manager must not read: a
+        sample rate or buffer size that is not a plain number within range, a
+        channel mask that is not binary digits of a bounded length, any other
+        attribute longer than maxNameLength, and MIDI entries past the
+        maxMidiEntries-th. */
+    void removeUnsafeDeviceSettings (juce::XmlElement& deviceSetup);
 }

@@ -15,6 +15,10 @@ namespace stateblob
     /** What a state's XML text may be: a real state is well under 1 KB and nests two deep. */
     inline constexpr untrustedxml::Limits limits {};
 
+    /** Largest blob that can hold such a state: the header, the text and its zero
+        byte. Anything that keeps a blob (the host's settings file) keeps no more. */
+    inline constexpr size_t maxBytes = 8 + limits.maxBytes + 1;
+
     /** Replaces the block's content with the blob of the element. */
     void write (const juce::XmlElement& element, juce::MemoryBlock& destination);
 

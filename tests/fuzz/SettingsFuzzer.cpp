@@ -1,12 +1,12 @@
 // libFuzzer target: the whole start-up read of a settings file. Any bytes in
 // the file are made safe (or set aside), then read the way the host reads
-// them: JUCE's PropertiesFile parses the file, the device set-up value is
-// parsed as XML, the effect state is decoded and restored, and JUCE's writer
-// parses every value again when it saves. What it saves is then used as it
-// is at the next start.
+// them: the device set-up value is parsed as XML and its numbers and masks
+// read by JUCE's own readers, the effect state is decoded and restored, and
+// the values are saved again. What is saved is then used as it is at the next
+// start.
 
 #include "QuilloAudioProcessor.h"
-#include "SettingsGuard.h"
+#include "SettingsFile.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -65,37 +65,65 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     file.deleteFile();
     check (file.appendData (data, size));
 
-    const auto outcome = settingsguard::prepare (file);
+    const auto prepared = settingsfile::prepare (file);
 
-    if (outcome == settingsguard::Outcome::setAside)
+    if (prepared.outcome == settingsfile::Outcome::setAside)
     {
         check (aside.existsAsFile() && ! file.exists());
         return 0;
     }
 
-    check (outcome == settingsguard::Outcome::ready);
+    check (prepared.outcome == settingsfile::Outcome::ready);
+
+    // What prepare left is Quillo's own form of the values it gave.
+    juce::MemoryBlock onDisk;
+    check (file.loadFileAsData (onDisk));
+    check (settingsguard::fileText (prepared.values) == onDisk);
 
     {
-        juce::PropertiesFile settings (file, options());
+        settingsfile::Settings settings (file, prepared.values, options());
 
-        // The stored device set-up, as the plug-in holder reads it.
-        juce::ignoreUnused (settings.getXmlValue ("audioSetup"));
+        // The values the host interprets, read as it reads them: JUCE's readers
+        // overflow or take quadratic time on what the guard lets through.
+        for (const auto* key : { "windowX", "windowY" })
+            check (std::abs ((juce::int64) settings.getIntValue (key)) <= settingsguard::maxWindowCoordinate);
+
+        if (auto setup = settings.getXmlValue ("audioSetup"))
+        {
+            check (setup->getDoubleAttribute ("audioDeviceRate") <= settingsguard::maxSampleRate);
+            check (setup->getIntAttribute ("audioDeviceBufferSize") <= settingsguard::maxBufferSize);
+
+            for (const auto* mask : { "audioDeviceInChans", "audioDeviceOutChans" })
+            {
+                const auto text = setup->getStringAttribute (mask);
+                check (text.length() <= settingsguard::maxChannelMaskDigits);
+                juce::BigInteger channels;
+                channels.parseString (text, 2);
+            }
+
+            int midiEntries = 0;
+
+            for (auto* entry : setup->getChildWithTagNameIterator ("MIDIINPUT"))
+                midiEntries += entry != nullptr ? 1 : 0;
+
+            check (midiEntries <= settingsguard::maxMidiEntries);
+        }
 
         // The effect state, as the plug-in holder restores it.
         juce::MemoryBlock state;
 
         if (state.fromBase64Encoding (settings.getValue ("filterState")) && state.getSize() > 0)
         {
-            check (state.getSize() <= settingsguard::maxStateBytes);
+            check (state.getSize() <= stateblob::maxBytes);
             s.processor.setStateInformation (state.getData(), (int) state.getSize());
         }
 
-        // JUCE's writer parses every value once more.
-        settings.setNeedsToBeSaved (true);
-        check (settings.save());
+        // A save writes it again, whole, or keeps the file.
+        settings.setValue ("windowX", 10);
+        settings.save();
     }
 
-    // What JUCE wrote is never refused at the next start.
-    check (settingsguard::prepare (file) == settingsguard::Outcome::ready);
+    // What Quillo wrote is never refused at the next start.
+    check (settingsfile::prepare (file).outcome == settingsfile::Outcome::ready);
     return 0;
 }
