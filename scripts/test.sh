@@ -62,7 +62,7 @@ passed=$((passed + 1))
 echo "== Fuzzing the settings read path for ${FUZZ_SECONDS} s"
 mkdir -p "$logs/settings-corpus"
 build-fuzz/tests/fuzz/quillo_settings_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=16384 \
-      -dict=tests/fuzz/settings.dict -print_final_stats=1 "$logs/settings-corpus" tests/fuzz/settings-seeds
+      -dict=tests/fuzz/settings.dict -print_final_stats=1 "$logs/settings-corpus" tests/settings-corpus
 passed=$((passed + 1))
 
 echo "tests: ${passed} passed, 0 failed"
