@@ -132,6 +132,18 @@ TEST_F (AppTest, AFullDiskKeepsTheOldFileByteForByteAndSaysWhy)
     }
 }
 
+// The host changes a value and expects it on disk a few seconds later.
+TEST_F (AppTest, AChangeIsSavedAfterAWhileThroughTheSameWriter)
+{
+    startApp();
+    auto& settings = *app->getMainWindow()->getPluginHolder()->settings;
+    settings.setValue ("marker", "changed");
+    ASSERT_FALSE (settingsFile().exists());
+
+    EXPECT_TRUE (pumpUntil ([] { return settingsfile::prepare (settingsFile()).values["marker"] == "changed"; }));
+    EXPECT_EQ (settingsFile().getParentDirectory().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
+}
+
 TEST_F (AppTest, StartRemovesWhatAnInterruptedSaveLeft)
 {
     writeSettings (ownText (manyValues (1)));
