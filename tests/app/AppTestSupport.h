@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,12 @@ namespace app_tests
         juce::MemoryBlock content;
         file.loadFileAsData (content);
         return content;
+    }
+
+    /** juce::MemoryBlock's own == hands memcmp a null pointer for two empty blocks. */
+    inline bool sameBytes (const juce::MemoryBlock& a, const juce::MemoryBlock& b)
+    {
+        return a.getSize() == b.getSize() && (a.isEmpty() || std::memcmp (a.getData(), b.getData(), a.getSize()) == 0);
     }
 
     inline void writeSettings (const void* data, size_t size)
