@@ -3,7 +3,9 @@
 # end-to-end tests, the concurrency tests under ThreadSanitizer, all of them
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, and bounded
 # fuzzing runs of the state reader and the settings read path. Also prints the
-# benchmark figures. Warnings in Quillo's own sources fail the build.
+# benchmark figures. Warnings in Quillo's own sources fail the build. The
+# configurations are CMakePresets.json's: release, tsan and asan-fuzz. Every
+# test that needs X starts a server of its own, whatever DISPLAY says.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,10 +15,9 @@ passed=0
 logs="$(mktemp -d)"
 trap 'rm -rf "$logs"' EXIT
 
-# Runs ctest in a build folder and adds its test count to the total.
+# Runs ctest with a test preset and adds its test count to the total.
 run_ctest() {
-    local folder="$1"; shift
-    (cd "$folder" && ctest "$@") | tee "$logs/ctest.log"
+    ctest --preset "$@" | tee "$logs/ctest.log"
     local count
     count="$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$logs/ctest.log")"
     passed=$((passed + ${count:-0}))
@@ -25,33 +26,32 @@ run_ctest() {
 scripts/install-deps.sh
 
 echo "== Release build, unit and end-to-end tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON
-cmake --build build -j "$jobs"
-run_ctest build -j "$jobs" --output-on-failure --timeout 600
+cmake --preset release
+cmake --build --preset release -j "$jobs"
+run_ctest release -j "$jobs"
 
 echo "== Benchmarks (figures only)"
-# The editor's paints touch JUCE's desktop, which wants an X server of its own here.
+# The editor's paints touch JUCE's desktop: an X server of the benchmark's own,
+# so that nothing of it reaches the display this script was started from.
 for bench in build/bench/quillo_*_bench; do
-    env -u DISPLAY xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" "$bench" --benchmark_min_time=0.05
+    tests/support/private_display.py "$bench" --benchmark_min_time=0.05
 done
 
 echo "== ThreadSanitizer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_SANITIZER=thread -DQUILLO_WERROR=ON \
-      -DQUILLO_BUILD_APP=OFF -DQUILLO_BUILD_BENCH=OFF
-cmake --build build-tsan -j "$jobs" --target quillo_tsan_tests
-run_ctest build-tsan -L tsan --output-on-failure --timeout 900
+cmake --preset tsan
+cmake --build --preset tsan -j "$jobs"
+run_ctest tsan
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer: unit, editor, app and end-to-end tests"
 # One clang build serves these tests and the fuzzers below. The coverage
 # instrumentation that libFuzzer needs changes nothing the tests see, and
 # sharing the build saves compiling the framework once more.
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DQUILLO_BUILD_FUZZ=ON -DQUILLO_SANITIZER=address -DQUILLO_BUILD_BENCH=OFF -DQUILLO_WERROR=ON
-cmake --build build-fuzz -j "$jobs"
-UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-fuzz -j "$jobs" --output-on-failure --timeout 900
+cmake --preset asan-fuzz
+cmake --build --preset asan-fuzz -j "$jobs"
+run_ctest asan-fuzz -j "$jobs"
 
 echo "== Fuzzing the state reader for ${FUZZ_SECONDS} s"
-cmake --build build-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds quillo_settings_fuzzer
+cmake --build --preset asan-fuzz -j "$jobs" --target quillo_state_fuzzer quillo_make_seeds quillo_settings_fuzzer
 corpus="$logs/corpus"
 build-fuzz/tests/fuzz/quillo_make_seeds "$corpus"
 build-fuzz/tests/fuzz/quillo_state_fuzzer -max_total_time="$FUZZ_SECONDS" -max_len=70000 \

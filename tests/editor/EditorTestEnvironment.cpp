@@ -1,8 +1,8 @@
 // JUCE's GUI for the whole test process: initialised once before the first
 // test and shut down after the last, as an application would. Painting into
 // images needs no X server, but parts of JUCE reach for one, so the process
-// brings its own when none is given. Tests that put the editor in a window
-// run it there.
+// brings its own, whatever DISPLAY says: nothing appears on the desktop of
+// whoever runs the tests. Tests that put the editor in a window run it there.
 
 #include "PrivateXvfb.h"
 
@@ -19,7 +19,7 @@ namespace
     public:
         void SetUp() override
         {
-            ASSERT_TRUE (xvfb.startIfNeeded()) << "could not start Xvfb";
+            ASSERT_TRUE (xvfb.start()) << xvfb.failure();
 
             // Windows on a bare X server, without a window manager, make X
             // report errors for the manager's properties. JUCE ignores those in
