@@ -22,7 +22,7 @@ namespace
             setenv ("JACK_DEFAULT_SERVER", ("quillo-app-tests-none-" + std::to_string (getpid())).c_str(), 1);
             setenv ("JACK_NO_START_SERVER", "1", 1);
 
-            ASSERT_TRUE (xvfb.startIfNeeded()) << "could not start Xvfb";
+            ASSERT_TRUE (xvfb.start()) << xvfb.failure();
 
             // As in the real program: JUCE then treats this process as a
             // standalone application (X error handlers, thread support).

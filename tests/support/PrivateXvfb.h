@@ -94,9 +94,6 @@ namespace testing_support
             return true;
         }
 
-        /** The same as start(): there is no display worth reusing. */
-        bool startIfNeeded() { return start(); }
-
         /** Why the last start() failed. */
         const std::string& failure() const { return problem; }
 
