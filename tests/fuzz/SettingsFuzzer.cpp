@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     const auto aside = s.folder.getChildFile ("Quillo.settings.bad");
     aside.deleteFile();
     file.deleteFile();
-    check (file.appendData (data, size));
+    check (file.create().wasOk() && file.appendData (data, size));
 
     const auto prepared = settingsfile::prepare (file);
 
