@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "QuilloAudioProcessor.h"
 #include "SettingsFile.h"
+#include "SettingsOptions.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -56,15 +57,6 @@ namespace
         return printed;
     }
 
-    juce::PropertiesFile::Options quilloOptions()
-    {
-        juce::PropertiesFile::Options options;
-        options.applicationName = "Quillo";
-        options.filenameSuffix = ".settings";
-        options.millisecondsBeforeSaving = -1;
-        return options;
-    }
-
     juce::StringPairArray manyValues (int count)
     {
         juce::StringPairArray values (false);
@@ -104,7 +96,7 @@ TEST_F (AppTest, AFullDiskKeepsTheOldFileByteForByteAndSaysWhy)
     const Case cases[] = {
         { "start-up rewrite", loose.getMemoryBlock(), [] { settingsfile::prepare (settingsFile()); } },
         { "save at exit", ownText (values), [values] {
-             settingsfile::Settings settings (settingsFile(), values, quilloOptions());
+             settingsfile::Settings settings (settingsFile(), values, testing_support::settingsOptionsWithoutTimer());
              settings.getAllProperties().set ("windowX", "10");
              settings.setNeedsToBeSaved (true);
              settings.save();

@@ -7,6 +7,7 @@
 
 #include "QuilloAudioProcessor.h"
 #include "SettingsFile.h"
+#include "SettingsOptions.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -43,15 +44,6 @@ namespace
         static Scratch instance;
         return instance;
     }
-
-    juce::PropertiesFile::Options options()
-    {
-        juce::PropertiesFile::Options o;
-        o.applicationName = "Quillo";
-        o.filenameSuffix = ".settings";
-        o.millisecondsBeforeSaving = -1;
-        return o;
-    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size);
@@ -81,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     check (settingsguard::fileText (prepared.values) == onDisk);
 
     {
-        settingsfile::Settings settings (file, prepared.values, options());
+        settingsfile::Settings settings (file, prepared.values, testing_support::settingsOptionsWithoutTimer());
 
         // The values the host interprets, read as it reads them: JUCE's readers
         // overflow or take quadratic time on what the guard lets through.
